@@ -1,0 +1,66 @@
+// Where things live on this machine: the machine root ($MW_ROOT), the target
+// user (the one who asked for elevation) and the Linux counterparts of the
+// special folders the installer asks for by CSIDL number.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mw::platform {
+
+// $MW_ROOT when set and absolute, else "/". Never ends with '/' except "/".
+const std::string& MachineRoot();
+
+// MachineRoot() joined with a relative path such as "var/lib/mw".
+std::string UnderMachineRoot(std::string_view relative);
+
+struct TargetUser {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::string name;
+    std::string home;  // absolute, no trailing '/'
+};
+
+// When running as root: PKEXEC_UID, else SUDO_UID, else root itself.
+// Otherwise the process's own user. An absolute $HOME wins for the process's
+// own user.
+const TargetUser& CurrentTargetUser();
+
+// CSIDL numbers the design uses.
+namespace csidl {
+inline constexpr int Programs = 2;
+inline constexpr int Personal = 5;
+inline constexpr int StartMenu = 11;
+inline constexpr int DesktopDirectory = 16;
+inline constexpr int CommonStartMenu = 22;
+inline constexpr int CommonPrograms = 23;
+inline constexpr int CommonDesktopDirectory = 25;
+inline constexpr int AppData = 26;
+inline constexpr int CommonAppData = 35;
+inline constexpr int Windows = 36;
+inline constexpr int System = 37;
+inline constexpr int ProgramFiles = 38;
+inline constexpr int ProgramFilesCommon = 43;
+inline constexpr int CommonDocuments = 46;
+}  // namespace csidl
+
+// The folder for a CSIDL number; empty when the platform has none (46, 25,
+// 36, 37 and unknown numbers). Folders are not created.
+std::string SpecialFolder(int csidlNumber);
+
+// The known folder "Documents" of the target user.
+std::string DocumentsFolder();
+
+// $TMPDIR when absolute, else $MW_ROOT/tmp.
+std::string TempFolder();
+
+// True when the path lies at or below the target user's home.
+bool IsBelowTargetHome(std::string_view path);
+
+// Forget cached values (tests change the environment between cases).
+void ResetRootsForTesting();
+
+}  // namespace mw::platform
