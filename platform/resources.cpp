@@ -41,44 +41,44 @@ public:
 
 // A read-only private mapping of a whole file; it stays valid when the file
 // is replaced by rename, which is how our tools rewrite executables.
-class MappedFile {
+class FileMapping {
 public:
-    static std::shared_ptr<MappedFile> Open(const std::string& path, std::error_code& ec) {
+    static std::shared_ptr<FileMapping> Open(const std::string& path, std::error_code& ec) {
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             ec = std::error_code(errno, std::generic_category());
             return nullptr;
         }
         struct stat st {};
-        std::shared_ptr<MappedFile> result;
+        std::shared_ptr<FileMapping> result;
         if (::fstat(fd, &st) != 0) {
             ec = std::error_code(errno, std::generic_category());
         } else if (!S_ISREG(st.st_mode)) {
             ec = std::make_error_code(std::errc::invalid_argument);
         } else if (st.st_size == 0) {
-            result = std::shared_ptr<MappedFile>(new MappedFile(nullptr, 0));
+            result = std::shared_ptr<FileMapping>(new FileMapping(nullptr, 0));
         } else {
             void* p = ::mmap(nullptr, st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
             if (p == MAP_FAILED) {
                 ec = std::error_code(errno, std::generic_category());
             } else {
-                result = std::shared_ptr<MappedFile>(new MappedFile(p, st.st_size));
+                result = std::shared_ptr<FileMapping>(new FileMapping(p, st.st_size));
             }
         }
         ::close(fd);
         return result;
     }
-    ~MappedFile() {
+    ~FileMapping() {
         if (data_) ::munmap(data_, size_);
     }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
+    FileMapping(const FileMapping&) = delete;
+    FileMapping& operator=(const FileMapping&) = delete;
     std::span<const std::byte> bytes() const {
         return {static_cast<const std::byte*>(data_), size_};
     }
 
 private:
-    MappedFile(void* data, std::size_t size) : data_(data), size_(size) {}
+    FileMapping(void* data, std::size_t size) : data_(data), size_(size) {}
     void* data_;
     std::size_t size_;
 };
@@ -89,7 +89,7 @@ public:
         ResourceKey key;
         std::span<const std::byte> data;
     };
-    Bundle(std::vector<Entry> entries, std::shared_ptr<MappedFile> keepAlive)
+    Bundle(std::vector<Entry> entries, std::shared_ptr<FileMapping> keepAlive)
         : entries_(std::move(entries)), keepAlive_(std::move(keepAlive)) {}
 
     std::span<const std::byte> Find(uint32_t type, uint32_t name,
@@ -111,11 +111,11 @@ public:
 
 private:
     std::vector<Entry> entries_;  // sorted by key
-    std::shared_ptr<MappedFile> keepAlive_;
+    std::shared_ptr<FileMapping> keepAlive_;
 };
 
 std::unique_ptr<ResourceBundle> ParseBundleKeeping(std::span<const std::byte> bundle,
-                                                   std::shared_ptr<MappedFile> keepAlive,
+                                                   std::shared_ptr<FileMapping> keepAlive,
                                                    std::error_code& ec) {
     ec.clear();
     const auto damaged = [&ec]() -> std::unique_ptr<ResourceBundle> {
@@ -147,7 +147,7 @@ std::unique_ptr<ResourceBundle> ParseBundleKeeping(std::span<const std::byte> bu
 }
 
 std::unique_ptr<ResourceBundle> OpenMapped(const std::string& path, std::error_code& ec) {
-    auto file = MappedFile::Open(path, ec);
+    auto file = FileMapping::Open(path, ec);
     if (!file) return nullptr;
     BundleLocation where;
     if ((ec = LocateBundle(file->bytes(), where))) return nullptr;
