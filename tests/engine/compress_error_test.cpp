@@ -10,9 +10,8 @@ namespace {
 TEST(CompressError, CategoryAndMessages) {
     EXPECT_STREQ(mw::CompressCategory().name(), "compress");
     const std::pair<int, const char*> cases[] = {
-        {3, "invalid checksum"}, {4, "unknown error"},    {5, "interrupted"}, {6, "bzip2 error"},
-        {7, "unexpected error"}, {0, "unknown error"},    {8, "unknown error"},
-        {-1, "unknown error"},
+        {3, "invalid checksum"}, {4, "unknown error"}, {5, "interrupted"},   {6, "bzip2 error"},
+        {7, "unexpected error"}, {0, "unknown error"}, {8, "unknown error"}, {-1, "unknown error"},
     };
     for (const auto& [value, text] : cases)
         EXPECT_EQ(std::error_code(value, mw::CompressCategory()).message(), text) << value;
@@ -33,7 +32,8 @@ TEST(CompressError, CodeTextByCategory) {
         {std::io_errc::stream, "7"},
         {std::future_errc::no_state, "7"},
     };
-    for (const auto& [code, text] : cases) EXPECT_EQ(mw::ErrorCodeText(code), text) << code.message();
+    for (const auto& [code, text] : cases)
+        EXPECT_EQ(mw::ErrorCodeText(code), text) << code.message();
 }
 
 }  // namespace

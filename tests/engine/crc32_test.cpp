@@ -26,7 +26,8 @@ TEST(Crc32, KnownValues) {
         {std::string(1, '\0'), 0xD202EF8Du},
         {std::string(4, '\xff'), 0xFFFFFFFFu},
     };
-    for (const auto& c : cases) EXPECT_EQ(mw::Crc32Of(c.data.data(), c.data.size()), c.crc) << c.data;
+    for (const auto& c : cases)
+        EXPECT_EQ(mw::Crc32Of(c.data.data(), c.data.size()), c.crc) << c.data;
 }
 
 TEST(Crc32, PiecewiseEqualsWhole) {

@@ -1,6 +1,9 @@
 #include "engine/payload_extractor.hpp"
 
+#include <acl/libacl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/acl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +18,7 @@
 #include "engine/payload_test_support.hpp"
 #include "platform/faulty_file_system.hpp"
 #include "platform/file_system.hpp"
+#include "platform/roots.hpp"
 #include "support/test_env.hpp"
 
 namespace {
@@ -35,7 +39,7 @@ protected:
     mwtest::ScratchDir dir;
     std::string install = dir / "install";
 
-    mw::PayloadFolders Folders() const { return {install, "", ""}; }
+    mw::DestinationFolders Folders() const { return {install, "", ""}; }
 
     // Extracts a compressed archive built from `entries` (or `raw` when given).
     bool Run(Recorder& rec, const std::string& raw) {
@@ -85,10 +89,8 @@ TEST_F(PayloadExtractorTest, WritesEveryEntryInOrder) {
 
 TEST_F(PayloadExtractorTest, ZeroSizeEntriesInTheMiddleAndLast) {
     const std::vector<RawEntry> entries = {
-        Raw("first", "<InstallPath>", "1234"),
-        Raw("middle", "<InstallPath>", ""),
-        Raw("second", "<InstallPath>", "56"),
-        Raw("last1", "<InstallPath>\\End", ""),
+        Raw("first", "<InstallPath>", "1234"),  Raw("middle", "<InstallPath>", ""),
+        Raw("second", "<InstallPath>", "56"),   Raw("last1", "<InstallPath>\\End", ""),
         Raw("last2", "<InstallPath>\\End", ""),
     };
     Recorder rec;
@@ -100,14 +102,20 @@ TEST_F(PayloadExtractorTest, ZeroSizeEntriesInTheMiddleAndLast) {
     const std::vector<std::string> tail(rec.events.end() - 10, rec.events.end());
     // A zero-size entry: announced, Progress with the count unchanged, done.
     const std::vector<std::string> expectedTail = {
-        "EntryStarted " + At("second"),  "Progress " + all + t,
-        "EntryDone " + At("second"),     "EntryStarted " + At("End/last1"),
-        "Progress " + all + t,           "EntryDone " + At("End/last1"),
-        "EntryStarted " + At("End/last2"), "Progress " + all + t,
-        "EntryDone " + At("End/last2"),  "Finished " + std::to_string(compressed_.size()) + t,
+        "EntryStarted " + At("second"),
+        "Progress " + all + t,
+        "EntryDone " + At("second"),
+        "EntryStarted " + At("End/last1"),
+        "Progress " + all + t,
+        "EntryDone " + At("End/last1"),
+        "EntryStarted " + At("End/last2"),
+        "Progress " + all + t,
+        "EntryDone " + At("End/last2"),
+        "Finished " + std::to_string(compressed_.size()) + t,
     };
     EXPECT_EQ(tail, expectedTail);
-    const auto middle = std::find(rec.events.begin(), rec.events.end(), "EntryStarted " + At("middle"));
+    const auto middle =
+        std::find(rec.events.begin(), rec.events.end(), "EntryStarted " + At("middle"));
     ASSERT_NE(middle, rec.events.end());
     EXPECT_EQ(middle[1], "Progress " + after1 + t);
     EXPECT_EQ(middle[2], "EntryDone " + At("middle"));
@@ -120,8 +128,9 @@ TEST_F(PayloadExtractorTest, ZeroSizeEntriesInTheMiddleAndLast) {
 TEST_F(PayloadExtractorTest, EmptyArchiveSucceeds) {
     Recorder rec;
     ASSERT_TRUE(Run(rec, payloadtest::RawPayload({})));
-    EXPECT_EQ(rec.Steps(), (std::vector<std::string>{
-                               "Started", "Finished " + std::to_string(compressed_.size()) + "/12"}));
+    EXPECT_EQ(rec.Steps(),
+              (std::vector<std::string>{"Started",
+                                        "Finished " + std::to_string(compressed_.size()) + "/12"}));
     EXPECT_EQ(rec.events[1], "Progress 12/12");
     EXPECT_FALSE(fs::exists(install));
 }
@@ -266,15 +275,19 @@ TEST_F(PayloadExtractorTest, OneByteMoreOrLessIsUnexpected) {
         Recorder rec;
         EXPECT_FALSE(Run(rec, raw.substr(0, raw.size() - 1)));
         EXPECT_EQ(mwtest::ReadFile(At("a.bin")), kThree[0].content);
-        EXPECT_EQ(rec.events.back(), Failed(CompressError::UnexpectedError, At("Sub/Deeper/c.txt")));
-        EXPECT_EQ(std::count(rec.events.begin(), rec.events.end(), "EntryDone " + At("Sub/Deeper/c.txt")), 0);
+        EXPECT_EQ(rec.events.back(),
+                  Failed(CompressError::UnexpectedError, At("Sub/Deeper/c.txt")));
+        EXPECT_EQ(
+            std::count(rec.events.begin(), rec.events.end(), "EntryDone " + At("Sub/Deeper/c.txt")),
+            0);
     }
     fs::remove_all(install);
     {
         // Cut inside the table: nothing is written at all.
         Recorder rec;
         EXPECT_FALSE(Run(rec, raw.substr(0, 20)));
-        EXPECT_EQ(rec.events, (std::vector<std::string>{"Started", Failed(CompressError::UnexpectedError)}));
+        EXPECT_EQ(rec.events,
+                  (std::vector<std::string>{"Started", Failed(CompressError::UnexpectedError)}));
         EXPECT_FALSE(fs::exists(install));
     }
 }
@@ -319,9 +332,11 @@ TEST_F(PayloadExtractorTest, ProgramAndUninstallerAreExecutable) {
 TEST_F(PayloadExtractorTest, FileNameThatIsNoPlainElementFailsBeforeWriting) {
     for (const char* source : {"", "dir\\", "..", "x/.", "a\\.."}) {
         Recorder rec;
-        EXPECT_FALSE(Run(rec, {Raw("fine", "<InstallPath>", "1"), Raw(source, "<InstallPath>", "2")}))
+        EXPECT_FALSE(
+            Run(rec, {Raw("fine", "<InstallPath>", "1"), Raw(source, "<InstallPath>", "2")}))
             << source;
-        EXPECT_EQ(rec.events, (std::vector<std::string>{"Started", Failed(CompressError::UnexpectedError)}))
+        EXPECT_EQ(rec.events,
+                  (std::vector<std::string>{"Started", Failed(CompressError::UnexpectedError)}))
             << source;
         EXPECT_FALSE(fs::exists(install)) << source;
     }
@@ -428,7 +443,8 @@ TEST_F(PayloadExtractorTest, DamagedStreamFoundByVerifyWritesNothing) {
             source.Rewind();
         };
         EXPECT_FALSE(mw::Extract(source, install, "", "", rec.Callback())) << c.what;
-        EXPECT_EQ(rec.events, (std::vector<std::string>{"Started", Failed(CompressError::Bzip2Error)}))
+        EXPECT_EQ(rec.events,
+                  (std::vector<std::string>{"Started", Failed(CompressError::Bzip2Error)}))
             << c.what;
         EXPECT_FALSE(fs::exists(install)) << c.what;
     }
@@ -448,7 +464,8 @@ TEST_F(PayloadExtractorTest, DamageMetWithoutVerifyStillFailsOnce) {
 TEST(ExtractionErrorCode, ByExceptionType) {
     auto code = [](auto e) { return mw::ExtractionErrorCode(std::make_exception_ptr(e)); };
     const auto sys = std::error_code(EACCES, std::system_category());
-    EXPECT_EQ(code(boost::iostreams::bzip2_error(-4)), mw::make_error_code(CompressError::Bzip2Error));
+    EXPECT_EQ(code(boost::iostreams::bzip2_error(-4)),
+              mw::make_error_code(CompressError::Bzip2Error));
     EXPECT_EQ(code(std::system_error(sys)), sys);
     EXPECT_EQ(code(std::system_error(mw::make_error_code(CompressError::Interrupted))),
               mw::make_error_code(CompressError::Interrupted));
@@ -462,6 +479,186 @@ TEST(ExtractionErrorCode, ByExceptionType) {
               std::error_code(EIO, std::system_category()));
     EXPECT_EQ(code(std::runtime_error("x")), mw::make_error_code(CompressError::UnexpectedError));
     EXPECT_EQ(code(std::bad_alloc()), mw::make_error_code(CompressError::UnexpectedError));
+}
+
+}  // namespace
+
+namespace {
+
+// Extraction into destinations named by tokens, against a staged machine
+// root and a scratch home.
+class PayloadTokensTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(home);
+        fs::create_directories(root + "/var/opt");
+        setenv("MW_ROOT", root.c_str(), 1);
+        setenv("HOME", home.c_str(), 1);
+        unsetenv("XDG_DATA_HOME");
+        unsetenv("PKEXEC_UID");
+        unsetenv("SUDO_UID");
+        mw::platform::ResetRootsForTesting();
+    }
+    void TearDown() override {
+        unsetenv("MW_ROOT");
+        mw::platform::ResetRootsForTesting();
+    }
+
+    bool Run(Recorder& rec, const std::vector<RawEntry>& entries, const std::string& installFolder,
+             const std::string& sample = "", const std::string& temp = "") {
+        const std::string compressed = payloadtest::Bzip2(payloadtest::RawPayload(entries));
+        mw::PayloadSource source;
+        source.OpenMemory(compressed.data(), compressed.size());
+        return mw::Extract(source, installFolder, sample, temp, rec.Callback());
+    }
+
+    mwtest::ScratchDir dir;
+    std::string root = dir / "root";
+    std::string home = dir / "home";
+    std::string install = dir / "install";
+    std::string shared = root + "/var/opt/Meridan Works";
+};
+
+// The ACL entries for all users ("other"), of the folder and its default.
+std::string OtherEntries(const std::string& path) {
+    std::string out;
+    for (acl_type_t type : {ACL_TYPE_ACCESS, ACL_TYPE_DEFAULT}) {
+        acl_t acl = acl_get_file(path.c_str(), type);
+        if (!acl) return "<no ACL>";
+        acl_entry_t entry;
+        for (int id = ACL_FIRST_ENTRY; acl_get_entry(acl, id, &entry) == 1; id = ACL_NEXT_ENTRY) {
+            acl_tag_t tag;
+            acl_get_tag_type(entry, &tag);
+            if (tag != ACL_OTHER) continue;
+            acl_permset_t perms;
+            acl_get_permset(entry, &perms);
+            out += type == ACL_TYPE_DEFAULT ? "d:" : "";
+            out += acl_get_perm(perms, ACL_READ) ? 'r' : '-';
+            out += acl_get_perm(perms, ACL_WRITE) ? 'w' : '-';
+            out += acl_get_perm(perms, ACL_EXECUTE) ? 'x' : '-';
+            out += ' ';
+        }
+        acl_free(acl);
+    }
+    return out;
+}
+
+TEST_F(PayloadTokensTest, SharedFoldersAreOpenedOnceWhenTheFirstFileIsWritten) {
+    const std::string textures = shared + "/Textures/Arbolux";
+    const std::vector<RawEntry> entries = {
+        Raw("skipped.jpg", "<CommonData>\\Meridan Works\\Skipped", "s"),
+        Raw("one.jpg", "<CommonData>\\Meridan Works\\Textures\\Arbolux", "1"),
+        Raw("two.jpg", "<CommonData>\\Meridan Works\\Textures\\Arbolux", "2"),
+        Raw("private.dat", "<UserData>\\Meridan Works\\Arbolux", "p"),
+    };
+    Recorder rec;
+    rec.answerFor[shared + "/Skipped/skipped.jpg"] = notification::result::Skip;
+    // Between the two textures the access is taken away again: a second grant
+    // would bring it back.
+    bool tookBack = false;
+    auto inner = rec.Callback();
+    auto callback = [&](const notification& n) {
+        const auto answer = inner(n);
+        if (const auto* done = std::get_if<notification::EntryDone>(&n.value);
+            done && done->entry.destination == textures + "/one.jpg") {
+            for (const std::string& f : {shared, shared + "/Textures", textures})
+                fs::permissions(f, fs::perms::others_all, fs::perm_options::remove);
+            tookBack = true;
+        }
+        return answer;
+    };
+    const std::string compressed = payloadtest::Bzip2(payloadtest::RawPayload(entries));
+    mw::PayloadSource source;
+    source.OpenMemory(compressed.data(), compressed.size());
+    ASSERT_TRUE(mw::Extract(source, install, "", "", callback));
+    ASSERT_TRUE(tookBack);
+    if (OtherEntries(textures) == "<no ACL>") GTEST_SKIP() << "no ACLs on this file system";
+    for (const std::string& f : {shared, shared + "/Textures", textures})
+        EXPECT_EQ(OtherEntries(f), "--- d:rwx ") << f;  // granted once, then taken back
+    // A skipped entry writes nothing, so its folder is neither made nor opened.
+    EXPECT_FALSE(fs::exists(shared + "/Skipped"));
+    // The user's own folders are never opened to the others.
+    EXPECT_EQ(mwtest::ReadFile(home + "/.local/share/Meridan Works/Arbolux/private.dat"), "p");
+    EXPECT_EQ(OtherEntries(home + "/.local/share/Meridan Works/Arbolux"), "r-x ");
+}
+
+TEST_F(PayloadTokensTest, LinkPlantedBelowASharedFolderFailsItsEntry) {
+    const std::vector<RawEntry> entries = {
+        Raw("one.jpg", "<CommonData>\\Meridan Works\\Textures\\Arbolux", "1"),
+    };
+    Recorder first;
+    ASSERT_TRUE(Run(first, entries, install));
+    if (OtherEntries(shared) == "<no ACL>") GTEST_SKIP() << "no ACLs on this file system";
+    // Anyone may now write in the shared folder; someone swaps a folder below
+    // it for a link to a folder of root's.
+    const std::string target = dir / "elsewhere";
+    fs::create_directories(target + "/Arbolux");
+    fs::rename(shared + "/Textures", dir / "moved");
+    fs::create_symlink(target, shared + "/Textures");
+    Recorder second;
+    EXPECT_FALSE(Run(second, entries, install));
+    ASSERT_EQ(second.failures.size(), 1u);
+    EXPECT_EQ(second.failures[0], std::error_code(ELOOP, std::system_category()));
+    EXPECT_TRUE(fs::is_empty(target + "/Arbolux"));
+    EXPECT_EQ(OtherEntries(target), "r-x ");
+}
+
+TEST_F(PayloadTokensTest, FoldersOfTheTokens) {
+    const std::string sample = dir / "samples";
+    struct Case {
+        const char* what;
+        std::string directory, installFolder, sampleName, temp, expected;
+    };
+    const Case cases[] = {
+        {"temporary", "<Temporary>", install, "", dir / "work", dir / "work/f"},
+        {"temporary with no work folder", "<Temporary>", install, "", "", install + "/f"},
+        {"sample folder by name", "<SamplePath>\\Sub", install, "Arbolux Examples", "",
+         home + "/Desktop/Arbolux Examples/Sub/f"},
+        {"sample folder absolute", "<SamplePath>\\Sub", install, sample, "", sample + "/Sub/f"},
+        {"sample folder unnamed", "<SamplePath>", install, "", "", home + "/Desktop/f"},
+        {"plain absolute folder", dir / "plain\\x", install, "", "", dir / "plain/x/f"},
+    };
+    for (const auto& c : cases) {
+        Recorder rec;
+        EXPECT_TRUE(
+            Run(rec, {Raw("f", c.directory, "content")}, c.installFolder, c.sampleName, c.temp))
+            << c.what << ": " << (rec.events.empty() ? "" : rec.events.back());
+        EXPECT_EQ(mwtest::ReadFile(c.expected), "content") << c.what;
+    }
+}
+
+TEST_F(PayloadTokensTest, FolderThatCannotBeDeterminedFailsBeforeWriting) {
+    const std::string cwd = fs::current_path();
+    struct Case {
+        const char* what;
+        std::string directory, installFolder, temp;
+    };
+    const Case cases[] = {
+        {"empty install folder", "<InstallPath>\\Lang", "", ""},
+        {"relative install folder", "<InstallPath>", "relative/install", ""},
+        {"temporary falling back on an empty install folder", "<Temporary>", "", ""},
+        {"relative work folder", "<Temporary>", install, "work"},
+        {"lower-case token", "<installpath>\\Lang", install, ""},
+        {"unknown token", "<Elsewhere>\\Lang", install, ""},
+        {"relative plain folder", "Sub\\Dir", install, ""},
+        {"empty folder", "", install, ""},
+        {"up and out", "<InstallPath>\\..\\..\\etc", install, ""},
+        {"windows folder", "<WinDir>", install, ""},
+    };
+    fs::current_path(dir.path());
+    for (const auto& c : cases) {
+        Recorder rec;
+        EXPECT_FALSE(Run(rec, {Raw("early", "<InstallPath>", "1"), Raw("f", c.directory, "2")},
+                         c.installFolder, "", c.temp))
+            << c.what;
+        EXPECT_EQ(rec.events,
+                  (std::vector<std::string>{"Started", Failed(CompressError::UnexpectedError)}))
+            << c.what;
+        // Nothing at all was written, not even the entry before.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2)
+            << c.what;
+    }
+    fs::current_path(cwd);
 }
 
 }  // namespace

@@ -60,7 +60,8 @@ TEST(PayloadTable, RoundTripKeepsEveryField) {
         EXPECT_EQ(a.entries[i].destination, entries[i].directory);
         EXPECT_EQ(a.entries[i].kind, entries[i].kind);
         EXPECT_EQ(a.entries[i].size, entries[i].content.size());
-        EXPECT_EQ(a.entries[i].crc, mw::Crc32Of(entries[i].content.data(), entries[i].content.size()));
+        EXPECT_EQ(a.entries[i].crc,
+                  mw::Crc32Of(entries[i].content.data(), entries[i].content.size()));
     }
     EXPECT_EQ(a.total, table.size() + 11);
 }
@@ -100,9 +101,8 @@ TEST(PayloadTable, MalformedTablesAreUnexpectedErrors) {
         {"text runs past the table", Table(1, longText)},
         {"entry cut short", Table(1, one.substr(0, one.size() - 1))},
         {"sizes overflow", Table(1, overflowing)},
-        {"sizes overflow together",
-         Table(2, Entry16(u"a", u"d", 0, uint64_t(1) << 63, 0) +
-                      Entry16(u"b", u"d", 0, uint64_t(1) << 63, 0))},
+        {"sizes overflow together", Table(2, Entry16(u"a", u"d", 0, uint64_t(1) << 63, 0) +
+                                                 Entry16(u"b", u"d", 0, uint64_t(1) << 63, 0))},
         {"lone high surrogate", Table(1, Entry16(u"a\xD800", u"d", 0, 0, 0))},
         {"lone low surrogate", Table(1, Entry16(u"\xDC00", u"d", 0, 0, 0))},
         {"zero in a path", Table(1, Entry16(std::u16string(u"a\0b", 3), u"d", 0, 0, 0))},
@@ -128,24 +128,6 @@ TEST(PayloadTable, SizeFieldMustMatch) {
     mw::imemstream in(table.data(), table.size());
     table[0] = 13;  // says 13, parsed as 12
     EXPECT_THROW(mw::ParsePayloadTable(in, 12), std::system_error);
-}
-
-TEST(PayloadFileName, IsTheLastPlainElement) {
-    const std::pair<const char*, const char*> good[] = {
-        {"a.dll", "a.dll"},         {"Lang\\Arbolux.de.dll", "Arbolux.de.dll"},
-        {"x/y\\z.bin", "z.bin"},    {"C:\\build\\out\\Setup.cab", "Setup.cab"},
-        {"..\\up\\file", "file"},   {"...", "..."},
-        {".hidden", ".hidden"},
-    };
-    for (const auto& [source, name] : good) EXPECT_EQ(mw::PayloadFileName(source), name) << source;
-    for (const char* source : {"", "dir\\", "dir/", ".", "..", "a\\.", "a/..", "\\"}) {
-        try {
-            mw::PayloadFileName(source);
-            ADD_FAILURE() << source << ": accepted";
-        } catch (const std::system_error& e) {
-            EXPECT_EQ(e.code(), mw::make_error_code(mw::CompressError::UnexpectedError)) << source;
-        }
-    }
 }
 
 TEST(EncodePayloadTable, RefusesInvalidUtf8) {

@@ -124,8 +124,8 @@ public:
                 } else if constexpr (std::is_same_v<T, notification::EntryDone>) {
                     line = "EntryDone " + v.entry.destination;
                 } else if constexpr (std::is_same_v<T, notification::Progress>) {
-                    line = "Progress " + std::to_string(v.processed) + "/" +
-                           std::to_string(v.total);
+                    line =
+                        "Progress " + std::to_string(v.processed) + "/" + std::to_string(v.total);
                 } else {
                     line = "Failed " + std::string(v.code.category().name()) + ":" +
                            std::to_string(v.code.value()) + " " + v.path;

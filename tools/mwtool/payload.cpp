@@ -29,6 +29,7 @@
 #include "engine/payload_extractor.hpp"
 #include "engine/payload_source.hpp"
 #include "engine/payload_writer.hpp"
+#include "engine/tokens.hpp"
 #include "platform/memstream.hpp"
 
 namespace {
@@ -103,7 +104,7 @@ std::vector<mw::PayloadInput> ReadManifest(const std::string& manifest) {
             probe.source = input.source;
             probe.destination = input.directory;
             (void)mw::EncodePayloadTable({probe});
-            (void)mw::PayloadFileName(input.source);
+            (void)mw::DestinationFileName(input.source);
         } catch (const std::invalid_argument& e) {
             fail(e.what());
         } catch (const std::system_error&) {
