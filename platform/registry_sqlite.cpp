@@ -24,7 +24,7 @@ namespace {
 
 using regdetail::Fold;
 
-constexpr int kBusyTimeoutMs = 15000;
+constexpr int kBusyTimeoutMs = 30000;
 constexpr int kSchemaVersion = 1;
 constexpr int kApplicationId = 0x4D575247;  // "MWRG"
 constexpr int64_t kRootId = 1;
