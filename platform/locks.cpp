@@ -11,17 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/roots.hpp"
+
 namespace mw::platform {
 namespace {
 
 constexpr size_t kMaxFileName = 255;
-
-std::string UnderRoot(const std::string& relative) {
-    const char* root = std::getenv("MW_ROOT");
-    std::string base = (root && root[0] == '/') ? root : "/";
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    return base == "/" ? "/" + relative : base + "/" + relative;
-}
 
 std::string FullName(std::string_view name, bool global) {
     if (global) return "Global\\" + std::string(name);
@@ -46,7 +41,7 @@ int OpenOrMakeFolder(int parent, const std::string& name, mode_t mode) {
 
 // $MW_ROOT/run/lock, made when missing (run 0755, lock 1777).
 int OpenLockFolder() {
-    std::string run = UnderRoot("run");
+    std::string run = UnderMachineRoot("run");
     int runFd = ::open(run.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (runFd < 0 && errno == ENOENT) {
         if (::mkdir(run.c_str(), 0700) == 0) ::chmod(run.c_str(), 0755);
@@ -130,7 +125,7 @@ std::string LockFileName(std::string_view fullName) {
 }
 
 std::string LockFolder() {
-    return UnderRoot("run/lock");
+    return UnderMachineRoot("run/lock");
 }
 
 NamedMutex::NamedMutex(std::string_view name, bool initialOwner, bool global) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "app/preconditions.hpp"
+#include "platform/roots.hpp"
 #include "support/helper_process.hpp"
 #include "support/test_env.hpp"
 
@@ -27,6 +28,7 @@ TEST(PreconditionsTest, InterfaceLibraryIsRecentEnough) {
 TEST(PreconditionsTest, ProductRunsWhileAnotherProcessIsCounted) {
     mwtest::ScratchDir dir;
     ::setenv("MW_ROOT", dir.path().c_str(), 1);
+    platform::ResetRootsForTesting();
     const std::string name = InstanceCounterName("Arbolux7");
     InstanceCounter counter(name);
     EXPECT_FALSE(ProductIsRunning(counter));
@@ -42,6 +44,7 @@ TEST(PreconditionsTest, ProductRunsWhileAnotherProcessIsCounted) {
         EXPECT_FALSE(ProductIsRunning(counter));
     }
     ::unsetenv("MW_ROOT");
+    platform::ResetRootsForTesting();
 }
 
 }  // namespace

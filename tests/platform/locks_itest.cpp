@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/locks.hpp"
+#include "platform/roots.hpp"
 #include "support/helper_process.hpp"
 #include "support/test_env.hpp"
 
@@ -35,8 +36,12 @@ protected:
         root_ = dir_ / "root";
         ASSERT_EQ(::mkdir(root_.c_str(), 0755), 0);
         ::setenv("MW_ROOT", root_.c_str(), 1);
+        ResetRootsForTesting();
     }
-    void TearDown() override { ::unsetenv("MW_ROOT"); }
+    void TearDown() override {
+        ::unsetenv("MW_ROOT");
+        ResetRootsForTesting();
+    }
 
     mwtest::ScratchDir dir_;
     std::string root_;
@@ -143,6 +148,7 @@ TEST_F(LocksTest, FailuresGiveNoHandleAndACountOfZero) {
     // The machine root is a file: nothing can be made below it.
     mwtest::WriteFile(dir_ / "file", "x");
     ::setenv("MW_ROOT", (dir_ / "file").c_str(), 1);
+    ResetRootsForTesting();
     NamedMutex m(kName, false, true);
     EXPECT_FALSE(m.valid());
     EXPECT_FALSE(m.TryAcquire());
@@ -151,6 +157,7 @@ TEST_F(LocksTest, FailuresGiveNoHandleAndACountOfZero) {
     EXPECT_EQ(c.Count(), 0);
     // A name too long for a file name.
     ::setenv("MW_ROOT", root_.c_str(), 1);
+    ResetRootsForTesting();
     NamedMutex tooLong(std::string(300, 'n'), false, true);
     EXPECT_FALSE(tooLong.TryAcquire());
 }

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/registry.hpp"
+#include "platform/roots.hpp"
 #include "support/helper_process.hpp"
 #include "support/test_env.hpp"
 
@@ -123,6 +124,7 @@ TEST(RegistryProcesses, OtherUsersReadButDoNotWrite) {
     mwtest::ScratchDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     ::setenv("MW_ROOT", dir.path().c_str(), 1);
+    ResetRootsForTesting();
     std::error_code ec;
     auto reg = OpenMachineRegistry(ec);
     ASSERT_TRUE(reg) << ec.message();
@@ -157,6 +159,7 @@ TEST(RegistryProcesses, OtherUsersReadButDoNotWrite) {
     EXPECT_TRUE(reg->KeyExists("Software\\Meridan Works", ec));
     EXPECT_FALSE(reg->GetValue("Software\\Meridan Works", "x", ec));
     ::unsetenv("MW_ROOT");
+    ResetRootsForTesting();
 }
 
 }  // namespace
