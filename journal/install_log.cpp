@@ -201,7 +201,9 @@ std::u32string_view TrimStart(std::u32string_view s) {
     return s;
 }
 
-std::u32string_view Trim(std::u32string_view s) { return TrimStart(TrimEnd(s)); }
+std::u32string_view Trim(std::u32string_view s) {
+    return TrimStart(TrimEnd(s));
+}
 
 // ------------------------------------------------------------------ line source
 
@@ -385,6 +387,20 @@ bool After(std::u32string_view line, std::u32string_view key, std::u32string_vie
     return true;
 }
 
+// The text after a header key ending in a blank. The writer puts the key
+// alone on the line when its folder is empty, and the line's trailing blank
+// is gone by the time the key is looked for: a line that ends with the key
+// without that blank names an empty folder.
+bool HeaderValue(std::u32string_view line, std::u32string_view key, std::u32string_view& rest) {
+    if (After(line, key, rest)) return true;
+    std::u32string_view bare = TrimEnd(key);
+    if (line.ends_with(bare)) {
+        rest = {};
+        return true;
+    }
+    return false;
+}
+
 class MemoryInput : public platform::InputFile {
 public:
     MemoryInput(const void* data, std::size_t size)
@@ -407,8 +423,8 @@ private:
 // ---------------------------------------------------------------------- writer
 
 std::string InstallLogFile::FormatEntry(std::size_t number, const JournalEntry& entry) {
-    uint32_t code = (static_cast<uint32_t>(entry.kind) << 8) +
-                    (static_cast<uint32_t>(entry.fileKind) & 0xFF);
+    uint32_t code =
+        (static_cast<uint32_t>(entry.kind) << 8) + (static_cast<uint32_t>(entry.fileKind) & 0xFF);
     char head[64];
     std::snprintf(head, sizeof head, "%04zu:%04x:%c -- ", number, code,
                   entry.succeeded ? '1' : '0');
@@ -423,10 +439,15 @@ bool InstallLogFile::Write(const std::string& path, const std::string& product,
     // An earlier log is read-only; give its owner write permission back so
     // that it can be replaced.
     platform::FileInfo info = fs.Status(path, ec);
-    if (!ec && info.type == platform::FileType::Regular) fs.SetMode(path, info.mode | S_IWUSR);
+    bool earlier = !ec && info.type == platform::FileType::Regular;
+    if (earlier) fs.SetMode(path, info.mode | S_IWUSR);
 
     std::unique_ptr<platform::OutputFile> out = fs.OpenForWrite(path, ec);
-    if (!out || ec) return false;
+    if (!out || ec) {
+        // The earlier log stays as it was, read-only too.
+        if (earlier) fs.SetMode(path, info.mode);
+        return false;
+    }
 
     static const uint8_t bom[2] = {0xFF, 0xFE};
     bool ok = !out->Write(bom, sizeof bom);
@@ -512,11 +533,11 @@ InstallLogContents InstallLogFile::Read(platform::InputFile& in, unsigned codePa
                     break;
                 }
                 case 3:
-                    if (!After(line, U"Install Path : ", rest)) return stop();
+                    if (!HeaderValue(line, U"Install Path : ", rest)) return stop();
                     c.installPath = ToUtf8(Trim(rest));
                     break;
                 case 4:
-                    if (!After(line, U"Shortcut Path : ", rest)) return stop();
+                    if (!HeaderValue(line, U"Shortcut Path : ", rest)) return stop();
                     c.shortcutPath = ToUtf8(Trim(rest));
                     break;
                 default:
@@ -530,8 +551,8 @@ InstallLogContents InstallLogFile::Read(platform::InputFile& in, unsigned codePa
         }
         ++index;
     }
-    c.end = source.failed() ? InstallLogContents::End::ReadError
-                            : InstallLogContents::End::EndOfFile;
+    c.end =
+        source.failed() ? InstallLogContents::End::ReadError : InstallLogContents::End::EndOfFile;
     return c;
 }
 

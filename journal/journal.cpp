@@ -1,14 +1,13 @@
 #include "journal/journal.hpp"
 
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <set>
 #include <utility>
 #include <vector>
-
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
 
 #include "journal/install_log.hpp"
 #include "platform/file_system.hpp"
@@ -72,7 +71,7 @@ std::vector<std::string> NormalisedComponents(const std::string& path) {
 
 // What the same-item test needs to know of one path.
 struct ItemIdentity {
-    std::string exact;   // the components as given
+    std::string exact;  // the components as given
     bool exists = false;
     dev_t device = 0;
     ino_t inode = 0;

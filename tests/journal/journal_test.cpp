@@ -27,7 +27,8 @@ using mw::PriorItem;
 using Kind = mw::JournalEntryKind;
 using mw::platform::RegValue;
 
-const std::string kProductKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arbolux 7";
+const std::string kProductKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arbolux 7";
 
 void SetAcl(const std::string& path, const char* text) {
     acl_t acl = acl_from_text(text);
@@ -88,13 +89,36 @@ TEST_F(JournalTest, CreateFoldersRecordsOnlyTheLevelsItMakes) {
     EXPECT_TRUE(journal.currentEntries.empty());
 }
 
+// Refuses to create one chosen folder.
+class RefusingFolder : public mw::platform::FaultyFileSystem {
+public:
+    RefusingFolder(mw::platform::FileSystem& inner, std::string refused)
+        : FaultyFileSystem(inner), refused_(std::move(refused)) {}
+    std::error_code CreateDirectory(const std::string& path) override {
+        ++attempts;
+        if (path == refused_) return std::make_error_code(std::errc::permission_denied);
+        return FaultyFileSystem::CreateDirectory(path);
+    }
+    int attempts = 0;
+
+private:
+    std::string refused_;
+};
+
 TEST_F(JournalTest, CreateFoldersStopsAtTheFirstLevelItCannotMake) {
+    RefusingFolder refusing(mw::platform::Files(), root + "/x/y");
+    mw::platform::SetFilesForTesting(&refusing);
+    EXPECT_FALSE(journal.CreateFolders(root + "/x/y/z"));
+    mw::platform::SetFilesForTesting(nullptr);
+    EXPECT_EQ(refusing.attempts, 2) << "no deeper level is tried";
+    EXPECT_EQ(Kinds(journal.currentEntries),
+              (std::vector<std::pair<Kind, std::string>>{{Kind::CreatedFolder, root + "/x"}}));
+
+    // A file in the way.
     mwtest::WriteFile(root + "/file", "x");
-    EXPECT_FALSE(journal.CreateFolders(root + "/new/file-below"));
-    EXPECT_EQ(journal.currentEntries.size(), 1u);
     EXPECT_FALSE(journal.CreateFolders(root + "/file/below/deeper"));
     EXPECT_EQ(journal.currentEntries.size(), 1u);
-    EXPECT_FALSE(fs::exists(root + "/file/below"));
+    EXPECT_TRUE(fs::is_regular_file(root + "/file"));
 }
 
 // A path is never cut: a long one is created whole or not at all.
@@ -420,7 +444,8 @@ TEST_F(JournalTest, TheEarlierShortcutIsMovedAwayAndComesBackToItsPlace) {
 
 TEST_F(JournalTest, AKeyThatDidNotExistIsDeletedByRollBack) {
     ASSERT_FALSE(registry->CreateKey(kProductKey + "\\Sub"));
-    ASSERT_FALSE(registry->CreateKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
+    ASSERT_FALSE(
+        registry->CreateKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
     journal.RecordUninstallKey(false);
     EXPECT_EQ(journal.currentEntries.back().backupPath, "");
     ASSERT_FALSE(registry->SetValue(kProductKey, "DisplayName", RegValue::String("Arbolux")));
@@ -428,7 +453,8 @@ TEST_F(JournalTest, AKeyThatDidNotExistIsDeletedByRollBack) {
     journal.RollBack();
     std::error_code ec;
     EXPECT_FALSE(registry->KeyExists(kProductKey, ec));
-    EXPECT_TRUE(registry->KeyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other", ec));
+    EXPECT_TRUE(
+        registry->KeyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other", ec));
 }
 
 TEST_F(JournalTest, AKeyThatExistedIsSavedAndRestored) {
@@ -449,8 +475,7 @@ TEST_F(JournalTest, AKeyThatExistedIsSavedAndRestored) {
     journal.RollBack();
 
     std::error_code ec;
-    EXPECT_EQ(registry->GetValue(kProductKey, "DisplayName", ec),
-              RegValue::String("Arbolux 7.12"));
+    EXPECT_EQ(registry->GetValue(kProductKey, "DisplayName", ec), RegValue::String("Arbolux 7.12"));
     EXPECT_EQ(registry->GetValue(kProductKey, "MwLanguage", ec), RegValue::Dword(1036));
     EXPECT_TRUE(registry->KeyExists(kProductKey + "\\Old", ec));
     EXPECT_FALSE(registry->KeyExists(kProductKey + "\\New", ec));
@@ -463,7 +488,9 @@ TEST_F(JournalTest, AKeyThatExistedIsSavedAndRestored) {
 class NoSaveRegistry : public mw::platform::Registry {
 public:
     explicit NoSaveRegistry(mw::platform::Registry& inner) : inner_(inner) {}
-    bool KeyExists(std::string_view k, std::error_code& ec) override { return inner_.KeyExists(k, ec); }
+    bool KeyExists(std::string_view k, std::error_code& ec) override {
+        return inner_.KeyExists(k, ec);
+    }
     std::error_code CreateKey(std::string_view k) override { return inner_.CreateKey(k); }
     std::optional<RegValue> GetValue(std::string_view k, std::string_view n,
                                      std::error_code& ec) override {
@@ -527,13 +554,13 @@ TEST_F(JournalTest, WriteLogCarriesTheEarlierEntriesAheadOfTheNewOnes) {
     std::string dir = root + "/inst";
     fs::create_directories(dir);
     journal.previousEntries = {
-        Entry(Kind::CreatedFolder, dir),                        // made again: dropped
+        Entry(Kind::CreatedFolder, dir),                            // made again: dropped
         Entry(Kind::InstalledFile, dir + "/only-before", true, 0),  // carried
-        Entry(Kind::InstalledFile, dir + "/both", true, 0),     // dropped
-        Entry(Kind::DesktopShortcut, "/desk/old.desktop"),     // none now: carried
-        Entry(Kind::DirectXUpdate, "old dx", false),           // one now: dropped
-        Entry(Kind::ProgramShortcut, "/m/old.desktop"),         // one now: dropped
-        Entry(Kind::DirectXUpdate, "older dx", true),           // dropped
+        Entry(Kind::InstalledFile, dir + "/both", true, 0),         // dropped
+        Entry(Kind::DesktopShortcut, "/desk/old.desktop"),          // none now: carried
+        Entry(Kind::DirectXUpdate, "old dx", false),                // one now: dropped
+        Entry(Kind::ProgramShortcut, "/m/old.desktop"),             // one now: dropped
+        Entry(Kind::DirectXUpdate, "older dx", true),               // dropped
     };
     journal.currentEntries = {
         Entry(Kind::CreatedFolder, dir),
@@ -543,15 +570,14 @@ TEST_F(JournalTest, WriteLogCarriesTheEarlierEntriesAheadOfTheNewOnes) {
     };
     ASSERT_TRUE(journal.WriteLog(dir + "/Uninstall.ulog", dir, "/m"));
     EXPECT_TRUE(journal.previousEntries.empty());
-    EXPECT_EQ(Kinds(journal.currentEntries),
-              (std::vector<std::pair<Kind, std::string>>{
-                  {Kind::InstalledFile, dir + "/only-before"},
-                  {Kind::DesktopShortcut, "/desk/old.desktop"},
-                  {Kind::CreatedFolder, dir},
-                  {Kind::InstalledFile, dir + "/both"},
-                  {Kind::ProgramShortcut, "/m/new.desktop"},
-                  {Kind::DirectXUpdate, "dx"},
-              }));
+    EXPECT_EQ(Kinds(journal.currentEntries), (std::vector<std::pair<Kind, std::string>>{
+                                                 {Kind::InstalledFile, dir + "/only-before"},
+                                                 {Kind::DesktopShortcut, "/desk/old.desktop"},
+                                                 {Kind::CreatedFolder, dir},
+                                                 {Kind::InstalledFile, dir + "/both"},
+                                                 {Kind::ProgramShortcut, "/m/new.desktop"},
+                                                 {Kind::DirectXUpdate, "dx"},
+                                             }));
     auto back = mw::InstallLogFile::Read(dir + "/Uninstall.ulog", 1252);
     EXPECT_EQ(back.entries.size(), 6u);
 }
@@ -566,11 +592,10 @@ TEST_F(JournalTest, WriteLogKeepsOneEarlierEntryPerKindAndItem) {
         Entry(Kind::InstalledFile, "/gone/X", true, 0),
     };
     ASSERT_TRUE(journal.WriteLog(root + "/l.ulog", "/i", "/m"));
-    EXPECT_EQ(Kinds(journal.currentEntries),
-              (std::vector<std::pair<Kind, std::string>>{
-                  {Kind::DesktopShortcut, "/d/second.desktop"},
-                  {Kind::InstalledFile, "/gone/X"},
-              }));
+    EXPECT_EQ(Kinds(journal.currentEntries), (std::vector<std::pair<Kind, std::string>>{
+                                                 {Kind::DesktopShortcut, "/d/second.desktop"},
+                                                 {Kind::InstalledFile, "/gone/X"},
+                                             }));
 }
 
 TEST_F(JournalTest, SameItemTest) {
