@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/registry.hpp"
+#include "platform/roots.hpp"
 #include "support/test_env.hpp"
 
 namespace mw::platform {
@@ -304,11 +305,13 @@ TEST(RegistryStores, SaveDoesNotFollowALinkAndKeepsItsFilePrivate) {
 TEST(RegistryStores, MachineStoreIsCreatedWithFixedModes) {
     mwtest::ScratchDir dir;
     ASSERT_EQ(::setenv("MW_ROOT", dir.path().c_str(), 1), 0);
+    ResetRootsForTesting();
     mode_t old = ::umask(077);
     std::error_code ec;
     auto reg = OpenMachineRegistry(ec);
     ::umask(old);
     ::unsetenv("MW_ROOT");
+    ResetRootsForTesting();
     ASSERT_TRUE(reg) << ec.message();
     ASSERT_FALSE(reg->CreateKey("Software"));
     struct Want {
@@ -322,8 +325,10 @@ TEST(RegistryStores, MachineStoreIsCreatedWithFixedModes) {
     }
     // A second opening finds the same content.
     ASSERT_EQ(::setenv("MW_ROOT", dir.path().c_str(), 1), 0);
+    ResetRootsForTesting();
     auto again = OpenMachineRegistry(ec);
     ::unsetenv("MW_ROOT");
+    ResetRootsForTesting();
     ASSERT_TRUE(again);
     EXPECT_TRUE(again->KeyExists("software", ec));
 }
