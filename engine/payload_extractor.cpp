@@ -313,8 +313,10 @@ void PayloadExtractor::Finish() {
     // Zero-size entries at the end of the table are reached by no data.
     while (index_ >= 1 && index_ - 1 < entries_.size() && !begun_ && entries_[index_ - 1].size == 0)
         Write(nullptr, 0);
-    if (total_ == 0 || processed_ != total_ || index_ - 1 != entries_.size())
+    if (total_ == 0 || processed_ != total_ || index_ - 1 != entries_.size()) {
+        broken_ = true;
         Fail(CompressError::UnexpectedError, "payload: stream ended early");
+    }
 }
 
 void PayloadExtractor::OpenOutput(const PayloadEntry& entry) {

@@ -77,9 +77,11 @@ bool PayloadSource::Verify() {
 void PayloadSource::Rewind() {
     clear();
     seekg(0);
+    released_ = 0;  // what is read again comes back and must be given back again
 }
 
 void PayloadSource::Consumed(uint64_t position) {
+    if (position < released_) released_ = 0;
     if (!file_ || position < released_ + kReleaseStep) return;
     file_->Release(static_cast<std::size_t>(released_),
                    static_cast<std::size_t>(position - released_));

@@ -33,8 +33,8 @@ std::string Utf8ToUtf16Le(const std::string& text, uint64_t& units) {
         ++units;
     };
     for (std::size_t i = 0; i < n;) {
-        uint32_t cp;
-        int extra;
+        uint32_t cp = 0;
+        int extra = 0;
         if (p[i] < 0x80) {
             cp = p[i];
             extra = 0;
