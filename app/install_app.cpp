@@ -46,8 +46,10 @@ std::string JoinFolder(std::string base, const std::string& level) {
 
 CachedFolders ComputeCachedFolders() {
     CachedFolders f;
-    f.commonMakerData = JoinFolder(platform::SpecialFolder(platform::csidl::CommonAppData), kMakerName);
-    f.userMakerData = JoinFolder(platform::SpecialFolder(platform::csidl::AppData), kMakerName);
+    f.commonMakerData =
+        JoinFolder(platform::SpecialFolder(platform::csidl::CommonAppData), std::string(makerName));
+    f.userMakerData =
+        JoinFolder(platform::SpecialFolder(platform::csidl::AppData), std::string(makerName));
     f.documents = platform::DocumentsFolder();
     return f;
 }
@@ -80,7 +82,10 @@ const CachedFolders& GetCachedFolders() {
     return folders;
 }
 
-CInstallApp::CInstallApp() : settings(InstanceMutexName(ApplicationId())) {}
+CInstallApp::CInstallApp() {
+    settings.instanceMutex = std::make_unique<platform::NamedMutex>(
+        InstanceMutexName(ApplicationId()), /*initialOwner=*/false, /*global=*/true);
+}
 
 bool CInstallApp::InitInstance() {
     // 1. The processor check of the static initialisation failed.
@@ -89,7 +94,7 @@ bool CInstallApp::InitInstance() {
         return false;
     }
     // 2. One installer at a time.
-    if (!settings.instanceMutex.TryAcquire()) {
+    if (!settings.instanceMutex || !settings.instanceMutex->TryAcquire()) {
         ReportError(kErrorBusy);
         return false;
     }
