@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine/crc32.hpp"
+#include "engine/tokens.hpp"
 #include "platform/file_system.hpp"
 
 namespace mw {
@@ -118,7 +119,7 @@ PayloadArchive WritePayload(const std::vector<PayloadInput>& inputs, std::ostrea
     PayloadArchive archive;
     for (const PayloadInput& input : inputs) {
         try {
-            (void)PayloadFileName(input.source);
+            (void)DestinationFileName(input.source);
         } catch (const std::system_error&) {
             throw std::invalid_argument("no file name in source path: \"" + input.source + "\"");
         }
