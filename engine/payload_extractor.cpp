@@ -24,7 +24,7 @@ namespace {
 }
 
 [[noreturn]] void FailFile(const std::string& path, const std::error_code& ec) {
-    throw std::filesystem::filesystem_error(ec.message(), std::filesystem::path(path), ec);
+    throw std::filesystem::filesystem_error("payload file", std::filesystem::path(path), ec);
 }
 
 uint64_t LoadLE(const unsigned char* p, int bytes) {

@@ -76,7 +76,7 @@ void PutText(std::string& table, const std::string& text) {
 }
 
 [[noreturn]] void FailFile(const std::string& path, const std::error_code& ec) {
-    throw std::filesystem::filesystem_error(ec.message(), std::filesystem::path(path), ec);
+    throw std::filesystem::filesystem_error("cannot read", std::filesystem::path(path), ec);
 }
 
 // Reads a whole file in blocks of 4096 bytes; `block` sees each piece.

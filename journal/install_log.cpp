@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/file_system.hpp"
+#include "platform/utf16.hpp"
 
 namespace mw {
 namespace {
@@ -44,68 +45,6 @@ std::string ToUtf8(std::u32string_view text) {
     out.reserve(text.size());
     for (char32_t c : text) AppendUtf8(out, c);
     return out;
-}
-
-// Decodes UTF-8; every byte that does not start a well-formed sequence
-// (overlong forms, surrogates and values above U+10FFFF included) gives one
-// U+FFFD.
-std::u32string FromUtf8(std::string_view in) {
-    std::u32string out;
-    out.reserve(in.size());
-    std::size_t i = 0;
-    while (i < in.size()) {
-        unsigned char b = static_cast<unsigned char>(in[i]);
-        int extra;
-        char32_t c;
-        char32_t min;
-        if (b < 0x80) {
-            out += b;
-            ++i;
-            continue;
-        } else if ((b & 0xE0) == 0xC0) {
-            extra = 1, c = b & 0x1F, min = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            extra = 2, c = b & 0x0F, min = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            extra = 3, c = b & 0x07, min = 0x10000;
-        } else {
-            out += kReplacement;
-            ++i;
-            continue;
-        }
-        if (i + static_cast<std::size_t>(extra) >= in.size()) {
-            out += kReplacement;
-            ++i;
-            continue;
-        }
-        bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
-            unsigned char t = static_cast<unsigned char>(in[i + k]);
-            if ((t & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            c = (c << 6) | (t & 0x3F);
-        }
-        if (!ok || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += kReplacement;
-            ++i;
-            continue;
-        }
-        out += c;
-        i += extra + 1;
-    }
-    return out;
-}
-
-void AppendUtf16(std::u16string& out, char32_t c) {
-    if (c >= 0x10000) {
-        c -= 0x10000;
-        out += static_cast<char16_t>(0xD800 + (c >> 10));
-        out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-        out += static_cast<char16_t>(c);
-    }
 }
 
 // A lone surrogate gives U+FFFD.
@@ -176,13 +115,6 @@ public:
 private:
     iconv_t cd_;
 };
-
-std::u16string Utf8ToUtf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    for (char32_t c : FromUtf8(utf8)) AppendUtf16(out, c);
-    return out;
-}
 
 // What the locale classes as white space.
 bool IsSpace(char32_t c) {
@@ -462,15 +394,15 @@ bool InstallLogFile::Write(const std::string& path, const std::string& product,
         if (out->Write(bytes.data(), bytes.size())) ok = false;
     };
 
-    std::u16string shortcutLine = u"Shortcut Path : " + Utf8ToUtf16(startMenuFolder);
+    std::u16string shortcutLine = u"Shortcut Path : " + platform::Utf8ToUtf16(startMenuFolder);
     writeLine(u"// Uninstall Log File v1");
     writeLine(u"// ############ WARNING: Do not delete or modify this file. ############");
-    writeLine(u"// Install " + Utf8ToUtf16(product));
-    writeLine(u"// Install Path : " + Utf8ToUtf16(installFolder));
+    writeLine(u"// Install " + platform::Utf8ToUtf16(product));
+    writeLine(u"// Install Path : " + platform::Utf8ToUtf16(installFolder));
     writeLine(u"// " + shortcutLine);
     writeLine(u"// " + std::u16string(shortcutLine.size(), u'-'));
     std::size_t number = 0;
-    for (const JournalEntry& entry : entries) writeLine(Utf8ToUtf16(FormatEntry(number++, entry)));
+    for (const JournalEntry& entry : entries) writeLine(platform::Utf8ToUtf16(FormatEntry(number++, entry)));
 
     if (out->Close()) ok = false;
     out.reset();

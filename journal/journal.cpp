@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "journal/install_log.hpp"
+#include "journal/security.hpp"
 #include "platform/file_system.hpp"
 #include "platform/registry.hpp"
 
@@ -327,7 +328,9 @@ bool InstallJournal::RecordUninstallKey(bool existedBefore) {
     if (!existedBefore || productKeyName_.empty()) return true;
     std::string name = SaveItem(nullptr, false, nullptr);
     if (!name.empty()) {
+        EnablePrivilege("SeBackupPrivilege", true);
         std::error_code ec = platform::MachineRegistry().SaveKey(ProductUninstallKey(), name);
+        EnablePrivilege("SeBackupPrivilege", false);
         if (!ec) {
             entry.backupPath = name;
             entry.prior = PriorItem::MovedAway;
@@ -452,6 +455,7 @@ void InstallJournal::UndoItem(JournalEntry& entry) {
 void InstallJournal::UndoUninstallKey(const JournalEntry& entry) {
     if (productKeyName_.empty() || entry.prior == PriorItem::Untouchable) return;
     platform::Registry& registry = platform::MachineRegistry();
+    EnablePrivilege("SeRestorePrivilege", true);
     std::error_code ec;
     if (registry.KeyExists(kUninstallKeyRoot, ec) && !ec) {
         std::string key = ProductUninstallKey();
@@ -464,6 +468,7 @@ void InstallJournal::UndoUninstallKey(const JournalEntry& entry) {
         }
     }
     if (!entry.backupPath.empty()) RemoveBackup(entry.backupPath);
+    EnablePrivilege("SeRestorePrivilege", false);
 }
 
 void InstallJournal::RollBack() {

@@ -304,8 +304,8 @@ int Payload(const mwtool::Args& args) {
         std::fprintf(stderr, "mwtool payload %s: %s\n", sub.c_str(), CodeLine(code).c_str());
         return 1;
     } catch (const std::system_error& e) {
-        std::fprintf(stderr, "mwtool payload %s: %s: %s\n", sub.c_str(), e.what(),
-                     CodeLine(e.code()).c_str());
+        std::fprintf(stderr, "mwtool payload %s: %s (%s)\n", sub.c_str(), e.what(),
+                     mw::ErrorCodeText(e.code()).c_str());
         return 1;
     }
     return Usage();
