@@ -43,6 +43,8 @@ public:
     virtual std::error_code Read(void* data, std::size_t size, std::size_t& got) = 0;
 };
 
+// Paths are absolute, with no "." or ".." element (EINVAL otherwise). Errors
+// are errno values in std::system_category().
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -67,9 +69,17 @@ public:
     // and returns its path.
     virtual std::error_code CreateUniqueFile(const std::string& dir, const std::string& prefix,
                                              std::string& path) = 0;
+    // Creates a new folder "<dir>/<prefix>XXXXXX" exclusively (mode 0700,
+    // like mkdtemp) and returns its path.
+    virtual std::error_code CreateUniqueDirectory(const std::string& dir, const std::string& prefix,
+                                                  std::string& path) = 0;
+    // Gives the path itself (a link is never followed) this owner and group.
+    virtual std::error_code SetOwner(const std::string& path, uid_t uid, gid_t gid) = 0;
     // Creates or truncates a regular file for writing.
-    virtual std::unique_ptr<OutputFile> OpenForWrite(const std::string& path, std::error_code& ec) = 0;
-    virtual std::unique_ptr<InputFile> OpenForRead(const std::string& path, std::error_code& ec) = 0;
+    virtual std::unique_ptr<OutputFile> OpenForWrite(const std::string& path,
+                                                     std::error_code& ec) = 0;
+    virtual std::unique_ptr<InputFile> OpenForRead(const std::string& path,
+                                                   std::error_code& ec) = 0;
 };
 
 // The process-wide file system; the real one unless a test installed another.
@@ -77,5 +87,10 @@ FileSystem& Files();
 // Installs `fs` (not owned) as Files(); nullptr restores the real one.
 void SetFilesForTesting(FileSystem* fs);
 std::unique_ptr<FileSystem> MakeRealFileSystem();
+
+// A new private work folder (mode 0700, exclusive creation) in TempFolder(),
+// named "<prefix>XXXXXX".
+std::error_code MakePrivateTempFolder(const std::string& prefix, std::string& path,
+                                      FileSystem& fs = Files());
 
 }  // namespace mw::platform

@@ -60,7 +60,24 @@ std::string TempFolder();
 // True when the path lies at or below the target user's home.
 bool IsBelowTargetHome(std::string_view path);
 
+// True when the path lies at or below a folder the target user chose: the
+// home, or a user folder that the user's user-dirs.dirs places outside it.
+// File-system work there runs as that user.
+bool IsBelowTargetUserFolders(std::string_view path);
+
+// The value of `key` (such as "XDG_DESKTOP_DIR") in the text of a
+// user-dirs.dirs file, with "$HOME" standing for `home`; empty when no line
+// counts. The text is parsed, never run: a line counts only when it reads
+// KEY="$HOME/..." or KEY="/absolute/path" (backslash escapes the next
+// character, a comment may follow the closing quote) and its path has no "."
+// or ".." element; the last line that counts wins.
+std::string ParseUserDir(std::string_view text, std::string_view key, std::string_view home);
+
 // Forget cached values (tests change the environment between cases).
 void ResetRootsForTesting();
+
+// Makes CurrentTargetUser() return `user` until the next reset (tests need a
+// target user whose home is a scratch folder).
+void SetTargetUserForTesting(const TargetUser& user);
 
 }  // namespace mw::platform

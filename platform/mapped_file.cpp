@@ -1,0 +1,61 @@
+#include "platform/mapped_file.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace mw::platform {
+
+std::unique_ptr<MappedFile> MappedFile::Open(const std::string& path, std::error_code& ec) {
+    ec.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ec.assign(errno, std::system_category());
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ec.assign(errno, std::system_category());
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        ec.assign(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, std::system_category());
+        return nullptr;
+    }
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* data = nullptr;
+    if (size > 0) {
+        data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (data == MAP_FAILED) {
+            ec.assign(errno, std::system_category());
+            ::close(fd);
+            return nullptr;
+        }
+        ::madvise(data, size, MADV_SEQUENTIAL);
+    }
+    ::close(fd);  // the mapping keeps the file
+    return std::unique_ptr<MappedFile>(new MappedFile(static_cast<const char*>(data), size));
+}
+
+MappedFile::~MappedFile() {
+    if (data_) ::munmap(const_cast<char*>(data_), size_);
+}
+
+void MappedFile::Release(std::size_t offset, std::size_t length) {
+    if (!data_ || offset >= size_) return;
+    if (length > size_ - offset) length = size_ - offset;
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t first = (offset + page - 1) / page * page;
+    const std::size_t last = (offset + length) / page * page;
+    if (last <= first) return;
+    // A private read-only mapping of a file: dropped pages come back from the
+    // file unchanged.
+    ::madvise(const_cast<char*>(data_) + first, last - first, MADV_DONTNEED);
+}
+
+}  // namespace mw::platform
