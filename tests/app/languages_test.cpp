@@ -297,7 +297,9 @@ TEST_F(LanguageTest, LanguageAtStart) {
         ResetLocaleStateForTesting();
         ChooseLanguageAtStart();
         EXPECT_EQ(CurrentLanguage(), c.expected);
-        if (c.title) EXPECT_EQ(AppTitle(), c.title);
+        if (c.title) {
+            EXPECT_EQ(AppTitle(), c.title);
+        }
         EXPECT_TRUE(IsInstallerTranslated(CurrentLanguage()));
     }
     EXPECT_TRUE(boxes.shown.empty());
