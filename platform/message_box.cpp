@@ -8,11 +8,13 @@
 #include <FL/x.H>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/fltk_setup.hpp"
 #include "platform/ui_dump.hpp"
@@ -136,13 +138,34 @@ constexpr int kButtonMinWidth = 88;
 constexpr int kButtonGap = 8;
 constexpr int kBandPadding = 10;
 constexpr int kFontSize = 14;
+constexpr int kLabelInset = 3;
+
+class CBoxButton;
+
+// The box's window. It remembers which button had the focus, so that the
+// keyboard still reaches that button after another window took the X focus
+// away (FLTK then has no focused widget at all).
+class CBoxWindow : public Fl_Double_Window {
+public:
+    CBoxWindow(int w, int h) : Fl_Double_Window(w, h) {}
+
+    void SetCurrent(Fl_Widget* button) { current_ = button; }
+
+    int handle(int event) override;
+
+private:
+    Fl_Widget* current_ = nullptr;
+};
 
 // A button that Enter presses when it has the focus, as in the system's own
 // boxes (FLTK's buttons answer only the space bar), and that shows the
 // focus as the default frame.
 class CBoxButton : public Fl_Button {
 public:
-    CBoxButton(int x, int y, int w, int h, const char* label) : Fl_Button(x, y, w, h, label) {}
+    CBoxButton(int x, int y, int w, int h, const char* label, int result)
+        : Fl_Button(x, y, w, h, label), result_(result) {}
+
+    int result() const { return result_; }
 
     int handle(int event) override {
         if (event == FL_KEYBOARD && Fl::focus() == this &&
@@ -150,6 +173,7 @@ public:
             do_callback();
             return 1;
         }
+        if (event == FL_FOCUS) static_cast<CBoxWindow*>(window())->SetCurrent(this);
         if (event == FL_FOCUS || event == FL_UNFOCUS) redraw();
         return Fl_Button::handle(event);
     }
@@ -162,7 +186,21 @@ public:
             fl_rect(x() + 1, y() + 1, w() - 2, h() - 2);
         }
     }
+
+private:
+    int result_;
 };
+
+int CBoxWindow::handle(int event) {
+    if (event == FL_FOCUS && current_ && current_->take_focus()) return 1;
+    if ((event == FL_KEYBOARD || event == FL_SHORTCUT) && current_ && !contains(Fl::focus()) &&
+        Fl::event_key() != FL_Escape) {
+        current_->take_focus();
+        if (Fl::focus() == current_ && current_->handle(FL_KEYBOARD)) return 1;
+        if (Fl_Double_Window::handle(FL_KEYBOARD)) return 1;  // Tab and arrows move on
+    }
+    return Fl_Double_Window::handle(event);
+}
 
 class CBoxIcon : public Fl_Widget {
 public:
@@ -239,7 +277,7 @@ struct BoxRun {
 
 void OnButton(Fl_Widget* widget, void* data) {
     auto* run = static_cast<BoxRun*>(data);
-    run->result = static_cast<int>(widget->argument());
+    run->result = static_cast<CBoxButton*>(widget)->result();
     run->window->hide();
 }
 
@@ -291,9 +329,10 @@ int ShowFltkBox(const std::string& text, const std::string& caption, uint32_t ty
 
     BoxRun run;
     run.escapeResult = EscapeResult(type);
-    auto window = std::make_unique<Fl_Double_Window>(width, height);
+    auto window = std::make_unique<CBoxWindow>(width, height);
     run.window = window.get();
     window->copy_label(caption.c_str());
+    window->color(FL_WHITE);
     window->callback(OnWindowClose, &run);
 
     // The icon sits on the reading side's start; the text fills the rest.
@@ -304,7 +343,8 @@ int ShowFltkBox(const std::string& text, const std::string& caption, uint32_t ty
     if (icon != IconKind::NoIcon) {
         iconWidget = new CBoxIcon(iconX, kMargin + (contentH - kIconSize) / 2, icon);
     }
-    auto* textBox = new Fl_Box(textX, textY, textW, textH);
+    // FLTK insets a left- or right-aligned label by 3 pixels on each side.
+    auto* textBox = new Fl_Box(textX - kLabelInset, textY, textW + 2 * kLabelInset, textH);
     textBox->copy_label(label.c_str());
     textBox->labelfont(FL_HELVETICA);
     textBox->labelsize(kFontSize);
@@ -318,9 +358,8 @@ int ShowFltkBox(const std::string& text, const std::string& caption, uint32_t ty
     int bx = width - kMargin - buttonsW;
     for (std::size_t i = 0; i < buttons.size(); ++i) {
         auto* b = new CBoxButton(bx, bandY + kBandPadding, buttonWidths[i], kButtonHeight,
-                                 buttons[i].label);
+                                 buttons[i].label, buttons[i].result);
         b->labelsize(kFontSize);
-        b->argument(buttons[i].result);
         b->callback(OnButton, &run);
         buttonWidgets.push_back(b);
         bx += buttonWidths[i] + kButtonGap;
@@ -345,7 +384,7 @@ int ShowFltkBox(const std::string& text, const std::string& caption, uint32_t ty
                                      kIconSize, kIconSize, ""});
         }
         dump.controls.push_back(
-            {"Static", 0xFFFF, text, textBox->x(), textBox->y(), textW, textH, rtl ? "rtl" : ""});
+            {"Static", 0xFFFF, text, textX, textY, textW, textH, rtl ? "rtl" : ""});
         for (std::size_t i = 0; i < buttons.size(); ++i) {
             CBoxButton* b = buttonWidgets[i];
             dump.controls.push_back({"Button", buttons[i].result, buttons[i].text, b->x(), b->y(),
@@ -407,7 +446,13 @@ bool EnsureFltkDisplay() {
     static bool ready = false;
     std::call_once(once, [] {
         if (!fl_display) {
-            Display* display = XOpenDisplay(nullptr);
+            // An X server that is resetting after its last client left turns
+            // connections away for a moment; a few tries ride that out.
+            Display* display = nullptr;
+            for (int attempt = 0; attempt < 10 && !display; ++attempt) {
+                if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                display = XOpenDisplay(nullptr);
+            }
             if (!display) return;
             fl_open_display(display);
         }

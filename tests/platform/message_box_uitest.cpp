@@ -1,7 +1,6 @@
 // The real FLTK message box on an X display, answered from the keyboard with
 // xdotool and closed through the window-manager protocol; what the box showed
 // is read back from its control dump.
-#include <X11/Xlib.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -18,6 +17,9 @@
 #include "platform/message_box.hpp"
 #include "support/env_guard.hpp"
 #include "support/test_env.hpp"
+
+// Last: Xlib defines macros (None, Status, ...) that clash with other headers.
+#include <X11/Xlib.h>
 
 namespace mw::platform {
 namespace {
@@ -64,44 +66,60 @@ std::vector<std::vector<std::string>> Lines(const std::string& dump) {
     return lines;
 }
 
-// Sends the window manager's close request to the top-level window named
-// `caption`, as a window manager does when its close button is pressed.
-bool SendCloseRequest(const std::string& caption) {
+// The top-level window named `caption`; 0 when there is none.
+unsigned long FindWindow(const std::string& caption) {
     Display* display = XOpenDisplay(nullptr);
-    if (!display) return false;
-    bool sent = false;
+    if (!display) return 0;
+    unsigned long found = 0;
     ::Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
     unsigned count = 0;
     if (XQueryTree(display, root, &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count && !sent; ++i) {
+        for (unsigned i = 0; i < count && !found; ++i) {
             char* name = nullptr;
             if (XFetchName(display, children[i], &name) && name && caption == name) {
-                XEvent event{};
-                event.xclient.type = ClientMessage;
-                event.xclient.window = children[i];
-                event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-                event.xclient.format = 32;
-                event.xclient.data.l[0] =
-                    static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-                event.xclient.data.l[1] = CurrentTime;
-                sent = XSendEvent(display, children[i], False, NoEventMask, &event) != 0;
+                found = children[i];
             }
             if (name) XFree(name);
         }
         if (children) XFree(children);
     }
+    XCloseDisplay(display);
+    return found;
+}
+
+// Sends the window manager's close request, as a window manager does when
+// its close button is pressed.
+bool SendCloseRequest(unsigned long window) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    bool sent = XSendEvent(display, window, False, NoEventMask, &event) != 0;
     XSync(display, False);
     XCloseDisplay(display);
     return sent;
+}
+
+// Keys go to the box's own window: other tests may show windows on the same
+// display at the same time.
+bool SendKey(unsigned long window, const std::string& key) {
+    std::string cmd = "xdotool key --window " + std::to_string(window) + " " + key;
+    return std::system(cmd.c_str()) == 0;
 }
 
 class RealMessageBoxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-        Display* probe = XOpenDisplay(nullptr);
-        if (!probe) GTEST_SKIP() << "the X display cannot be opened";
-        XCloseDisplay(probe);
+        // Held open for the whole test: an X server resets (and turns new
+        // connections away for a moment) whenever its last client leaves.
+        holder = XOpenDisplay(nullptr);
+        if (!holder) GTEST_SKIP() << "the X display cannot be opened";
         dumpPath = dir / "dump.txt";
         env.Set("MW_UI_DUMP", dumpPath);
     }
@@ -121,12 +139,13 @@ protected:
                    std::chrono::steady_clock::now() < deadline) {
                 std::this_thread::sleep_for(20ms);
             }
+            const unsigned long window = FindWindow(caption);
+            if (window == 0) ADD_FAILURE() << "no window named " << caption;
             for (const std::string& action : actions) {
                 if (action == "close") {
-                    SendCloseRequest(caption);
+                    SendCloseRequest(window);
                 } else if (action.rfind("key:", 0) == 0) {
-                    std::string cmd = "xdotool key " + action.substr(4);
-                    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "xdotool failed";
+                    if (!SendKey(window, action.substr(4))) ADD_FAILURE() << "xdotool failed";
                 }
                 std::this_thread::sleep_for(150ms);
             }
@@ -136,7 +155,7 @@ protected:
             }
             while (!returned) {
                 forced = true;
-                std::system("xdotool key Return");
+                SendKey(window, "Return");
                 std::this_thread::sleep_for(300ms);
             }
         });
@@ -147,6 +166,11 @@ protected:
         return result;
     }
 
+    void TearDown() override {
+        if (holder) XCloseDisplay(holder);
+    }
+
+    Display* holder = nullptr;
     mwtest::EnvGuard env;
     mwtest::ScratchDir dir;
     std::string dumpPath;
