@@ -288,7 +288,9 @@ void OnWindowClose(Fl_Widget*, void* data) {
     run->window->hide();
 }
 
-int ShowFltkBox(const std::string& text, const std::string& caption, uint32_t type) {
+int ShowFltkBox(const std::string& text, const std::string& givenCaption, uint32_t type) {
+    // A box without caption is titled "Error", as the system's boxes are.
+    const std::string caption = givenCaption.empty() ? "Error" : givenCaption;
     if (!EnsureFltkDisplay()) {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return 0;
@@ -421,7 +423,7 @@ int HeadlessMessageBoxes::Show(Window*, const std::string& text, const std::stri
     const std::vector<ButtonSpec> buttons = ButtonsOf(type);
     const std::size_t defaultIndex = DefaultButton(type, buttons.size());
     if (!UiDumpPath().empty()) {
-        UiDumpWindow dump{"MessageBox", caption, 0, 0, 0, 0, {}};
+        UiDumpWindow dump{"MessageBox", caption.empty() ? "Error" : caption, 0, 0, 0, 0, {}};
         if (IconOf(type) != IconKind::NoIcon) {
             dump.controls.push_back({"Icon", 0x14, IconName(IconOf(type)), 0, 0, 0, 0, ""});
         }

@@ -61,6 +61,7 @@ TEST(HeadlessMessageBoxes, DumpsWhatItShowsWhenAsked) {
     HeadlessMessageBoxes boxes;
     boxes.Show(nullptr, "Line 1\r\nLine\t2 \\ end", "Cap", 0x124 | mb::RtlReading);
     boxes.Show(nullptr, "Second", "Cap 2", 0);
+    boxes.Show(nullptr, "Initialization Error", "", 0x12010);
     EXPECT_EQ(mwtest::ReadFile(dir / "dump.txt"),
               "window\tMessageBox\tCap\t0\t0\t0\t0\n"
               "control\tIcon\t20\tquestion\t0\t0\t0\t0\t\n"
@@ -71,7 +72,13 @@ TEST(HeadlessMessageBoxes, DumpsWhatItShowsWhenAsked) {
               "window\tMessageBox\tCap 2\t0\t0\t0\t0\n"
               "control\tStatic\t65535\tSecond\t0\t0\t0\t0\t\n"
               "control\tButton\t1\tOK\t0\t0\t0\t0\tdefault,focus\n"
+              "end\n"
+              "window\tMessageBox\tError\t0\t0\t0\t0\n"
+              "control\tIcon\t20\terror\t0\t0\t0\t0\t\n"
+              "control\tStatic\t65535\tInitialization Error\t0\t0\t0\t0\t\n"
+              "control\tButton\t1\tOK\t0\t0\t0\t0\tdefault,focus\n"
               "end\n");
+    EXPECT_EQ(boxes.shown.at(2).caption, "");
 }
 
 TEST(MessageBoxes, ProcessWideServiceFollowsTheEnvironmentAndTests) {
