@@ -1,5 +1,7 @@
 #include "engine/payload_extractor.hpp"
 
+#include <fcntl.h>
+
 #include <boost/filesystem/exception.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/system/error_code.hpp>
@@ -9,7 +11,10 @@
 
 #include "engine/crc32.hpp"
 #include "engine/payload_source.hpp"
+#include "engine/tokens.hpp"
+#include "journal/security.hpp"
 #include "platform/file_system.hpp"
+#include "platform/safe_path.hpp"
 
 namespace mw {
 namespace {
@@ -19,7 +24,7 @@ namespace {
 }
 
 [[noreturn]] void FailFile(const std::string& path, const std::error_code& ec) {
-    throw std::filesystem::filesystem_error(ec.message(), std::filesystem::path(path), ec);
+    throw std::filesystem::filesystem_error("payload file", std::filesystem::path(path), ec);
 }
 
 uint64_t LoadLE(const unsigned char* p, int bytes) {
@@ -115,28 +120,6 @@ std::string ParentOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// TEMPORARY until engine/tokens and journal/security land.
-std::string ResolvePayloadDestination(const std::string& dir, const PayloadFolders& f,
-                                      std::vector<std::string>&) {
-    std::string d = dir;
-    for (char& c : d)
-        if (c == '\\') c = '/';
-    auto first = d.substr(0, d.find('/'));
-    std::string rest = first.size() < d.size() ? d.substr(first.size()) : std::string();
-    if (first == "<InstallPath>") return f.installFolder + rest;
-    if (first == "<Temporary>")
-        return (f.tempFolder.empty() ? f.installFolder : f.tempFolder) + rest;
-    return d;
-}
-std::string JoinPayloadPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/') return folder + name;
-    return folder + "/" + name;
-}
-bool SamePayloadFolder(const std::string& a, const std::string& b) {
-    return a == b;
-}
-void OpenFolderToAllUsers(const std::string&) {}
-
 notification::result Ask(const ExtractCallback& callback, const notification& n) {
     return callback ? callback(n) : notification::result::Continue;
 }
@@ -174,16 +157,6 @@ PayloadArchive ParsePayloadTable(std::istream& table, uint64_t tableSize) {
     return archive;
 }
 
-std::string PayloadFileName(const std::string& source) {
-    const auto sep = source.find_last_of("\\/");
-    std::string name = sep == std::string::npos ? source : source.substr(sep + 1);
-    // A file name is one plain element: anything else would write the folder
-    // itself or outside it.
-    if (name.empty() || name == "." || name == "..")
-        Fail(CompressError::UnexpectedError, "payload table: source path has no file name");
-    return name;
-}
-
 // The file being written for the current entry.
 class PayloadExtractor::Output {
 public:
@@ -201,7 +174,7 @@ private:
     std::string path_;
 };
 
-PayloadExtractor::PayloadExtractor(PayloadFolders folders, ExtractCallback callback, Mode mode)
+PayloadExtractor::PayloadExtractor(DestinationFolders folders, ExtractCallback callback, Mode mode)
     : folders_(std::move(folders)), callback_(std::move(callback)), mode_(mode) {}
 
 PayloadExtractor::~PayloadExtractor() = default;
@@ -275,21 +248,22 @@ void PayloadExtractor::ReadTable() {
     // folder that cannot be determined fails the extraction with nothing
     // written.
     for (PayloadEntry& entry : entries_) {
-        const std::string name = PayloadFileName(entry.source);
         if (mode_ == Mode::Write) {
-            std::vector<std::string> shared;
-            const std::string folder =
-                ResolvePayloadDestination(entry.destination, folders_, shared);
-            for (auto& path : shared) {
-                bool listed = false;
-                for (const auto& f : foldersToOpen_) listed = listed || f.path == path;
-                if (!listed) foldersToOpen_.push_back({std::move(path), false});
-            }
-            entry.destination = JoinPayloadPath(folder, name);
+            entry.destination =
+                ResolveEntryDestination(entry.destination, entry.source, folders_, foldersToOpen_);
+            // A folder that is no absolute path (an unknown token, a plain
+            // relative text) is one that cannot be determined: the process's
+            // current folder is nowhere the installer means to write.
+            if (entry.destination.empty() || entry.destination[0] != '/')
+                Fail(CompressError::UnexpectedError, "payload: destination is not absolute");
         } else {
-            entry.destination = JoinPayloadPath(entry.destination, name);
+            std::string folder = entry.destination;
+            for (char& c : folder)
+                if (c == '\\') c = '/';
+            entry.destination = JoinPath(folder, DestinationFileName(entry.source));
         }
     }
+    foldersDone_.resize(foldersToOpen_.size(), false);
     total_ = archive.total;
     processed_ = tableSize_;
     if (Notify({notification::Progress{processed_, total_}}) == notification::result::Abort)
@@ -397,21 +371,40 @@ void PayloadExtractor::CreateFolders(const std::string& folder) {
 
 void PayloadExtractor::OpenSharedFolders(const std::string& destination) {
     platform::FileSystem& fs = platform::Files();
-    for (SharedFolder& shared : foldersToOpen_) {
-        if (shared.done) continue;
+    for (std::size_t i = 0; i < foldersToOpen_.size(); ++i) {
+        if (foldersDone_[i]) continue;
         for (std::string folder = ParentOf(destination); !folder.empty();
              folder = ParentOf(folder)) {
             std::error_code ec;
             const auto info = fs.Status(folder, ec);
             if (ec || info.type != platform::FileType::Directory) break;
-            if (SamePayloadFolder(folder, shared.path)) {
-                shared.done = true;
-                OpenFolderToAllUsers(shared.path);
+            if (SameFolder(folder, foldersToOpen_[i])) {
+                foldersDone_[i] = true;
+                OpenToAllUsers(foldersToOpen_[i]);
                 break;
             }
             if (folder == "/") break;
         }
     }
+}
+
+void PayloadExtractor::OpenToAllUsers(const std::string& folder) {
+    // Opened element by element without following a link that someone other
+    // than root could have planted, and granted on the opened folder itself:
+    // once a shared folder is open to all users, anyone could replace a
+    // folder below it with a link, and root must not follow it.
+    platform::UniqueFd fd;
+    std::error_code ec;
+    {
+        platform::TargetUserScope scope(folder);
+        ec = scope.error();
+        if (!ec) ec = platform::OpenNoFollow(folder, O_RDONLY | O_DIRECTORY, fd);
+    }
+    if (ec) FailFile(folder, ec);
+    // Like every caller of GrantAccess, the extraction does not depend on its
+    // result: a file system without ACLs still gets its files.
+    (void)GrantAccessFd(fd.get(), access::FileAllAccess,
+                        access::ObjectInherit | access::ContainerInherit);
 }
 
 namespace {
@@ -428,7 +421,7 @@ std::string PathNamedBy(const std::exception_ptr& error) {
     }
 }
 
-bool Run(PayloadSource& source, PayloadFolders folders, const ExtractCallback& callback,
+bool Run(PayloadSource& source, DestinationFolders folders, const ExtractCallback& callback,
          PayloadExtractor::Mode mode) {
     std::unique_ptr<PayloadExtractor> extractor;
     try {
@@ -457,12 +450,12 @@ bool Run(PayloadSource& source, PayloadFolders folders, const ExtractCallback& c
 bool Extract(PayloadSource& source, const std::string& installFolder,
              const std::string& sampleFolderName, const std::string& tempFolder,
              const ExtractCallback& callback) {
-    return Run(source, PayloadFolders{installFolder, sampleFolderName, tempFolder}, callback,
+    return Run(source, DestinationFolders{installFolder, sampleFolderName, tempFolder}, callback,
                PayloadExtractor::Mode::Write);
 }
 
 bool CheckPayload(PayloadSource& source, const ExtractCallback& callback) {
-    return Run(source, PayloadFolders{}, callback, PayloadExtractor::Mode::Check);
+    return Run(source, DestinationFolders{}, callback, PayloadExtractor::Mode::Check);
 }
 
 std::error_code ExtractionErrorCode(const std::exception_ptr& error) {

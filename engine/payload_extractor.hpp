@@ -19,6 +19,7 @@
 
 #include "engine/compress_error.hpp"
 #include "engine/crc32.hpp"
+#include "engine/tokens.hpp"
 #include "platform/memstream.hpp"
 
 namespace mw {
@@ -62,10 +63,6 @@ struct PayloadArchive {
 // size, the sizes overflow, or a text is not valid UTF-16 (or holds a zero).
 PayloadArchive ParsePayloadTable(std::istream& table, uint64_t tableSize);
 
-// The file name of an entry: the last element of its source path (after the
-// last '\' or '/'). Throws UnexpectedError when that is empty, "." or "..".
-std::string PayloadFileName(const std::string& source);
-
 // What the extractor tells its callback. The alternatives keep the indexes
 // 0 to 5 of the table they were designed in.
 struct notification {
@@ -99,13 +96,6 @@ struct notification {
 // An empty callback means Continue throughout.
 using ExtractCallback = std::function<notification::result(const notification&)>;
 
-// The three folders the destination tokens refer to.
-struct PayloadFolders {
-    std::string installFolder;
-    std::string sampleFolderName;
-    std::string tempFolder;
-};
-
 // The write side of the extraction: the decoder offers it every piece of
 // decoded output and it returns how much it accepted; the caller offers the
 // rest of a piece again until all of it is accepted.
@@ -116,7 +106,7 @@ public:
         Check,  // check table, sizes and CRC-32s only; nothing touches the file system
     };
 
-    PayloadExtractor(PayloadFolders folders, ExtractCallback callback, Mode mode = Mode::Write);
+    PayloadExtractor(DestinationFolders folders, ExtractCallback callback, Mode mode = Mode::Write);
     ~PayloadExtractor();
     PayloadExtractor(const PayloadExtractor&) = delete;
     PayloadExtractor& operator=(const PayloadExtractor&) = delete;
@@ -143,15 +133,12 @@ private:
     void OpenOutput(const PayloadEntry& entry);
     void CreateFolders(const std::string& folder);
     void OpenSharedFolders(const std::string& destination);
+    void OpenToAllUsers(const std::string& folder);
     notification::result Notify(const notification& n);
 
-    struct SharedFolder {
-        std::string path;
-        bool done = false;
-    };
     class Output;
 
-    PayloadFolders folders_;
+    DestinationFolders folders_;
     ExtractCallback callback_;
     Mode mode_;
     std::vector<PayloadEntry> entries_;
@@ -166,7 +153,10 @@ private:
     bool skipping_ = false;
     bool broken_ = false;
     Crc32 entryCrc_;  // Check mode: CRC-32 of the current entry so far
-    std::vector<SharedFolder> foldersToOpen_;
+    // Folders below the all-user folders, each opened to all users when the
+    // first file below it is written.
+    std::vector<std::string> foldersToOpen_;
+    std::vector<bool> foldersDone_;
 };
 
 // Extracts the payload: Started (the callback may Verify and Rewind the

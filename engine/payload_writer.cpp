@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine/crc32.hpp"
+#include "engine/tokens.hpp"
 #include "platform/file_system.hpp"
 
 namespace mw {
@@ -75,7 +76,7 @@ void PutText(std::string& table, const std::string& text) {
 }
 
 [[noreturn]] void FailFile(const std::string& path, const std::error_code& ec) {
-    throw std::filesystem::filesystem_error(ec.message(), std::filesystem::path(path), ec);
+    throw std::filesystem::filesystem_error("cannot read", std::filesystem::path(path), ec);
 }
 
 // Reads a whole file in blocks of 4096 bytes; `block` sees each piece.
@@ -118,7 +119,7 @@ PayloadArchive WritePayload(const std::vector<PayloadInput>& inputs, std::ostrea
     PayloadArchive archive;
     for (const PayloadInput& input : inputs) {
         try {
-            (void)PayloadFileName(input.source);
+            (void)DestinationFileName(input.source);
         } catch (const std::system_error&) {
             throw std::invalid_argument("no file name in source path: \"" + input.source + "\"");
         }

@@ -18,13 +18,14 @@
 
 #include "platform/registry.hpp"
 #include "platform/registry_detail.hpp"
+#include "platform/roots.hpp"
 
 namespace mw::platform {
 namespace {
 
 using regdetail::Fold;
 
-constexpr int kBusyTimeoutMs = 15000;
+constexpr int kBusyTimeoutMs = 30000;
 constexpr int kSchemaVersion = 1;
 constexpr int kApplicationId = 0x4D575247;  // "MWRG"
 constexpr int64_t kRootId = 1;
@@ -45,14 +46,6 @@ CREATE TABLE IF NOT EXISTS vals(
   PRIMARY KEY(key, fold)) WITHOUT ROWID;
 INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(1, NULL, '', '');
 )sql";
-
-// The machine root as the roots module defines it ($MW_ROOT when absolute).
-std::string UnderRoot(const std::string& relative) {
-    const char* root = std::getenv("MW_ROOT");
-    std::string base = (root && root[0] == '/') ? root : "/";
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    return base == "/" ? "/" + relative : base + "/" + relative;
-}
 
 std::error_code Errc(std::errc e) {
     return std::make_error_code(e);
@@ -591,9 +584,9 @@ std::unique_ptr<Registry> OpenRegistryAt(const std::string& databasePath, std::e
 
 std::unique_ptr<Registry> OpenMachineRegistry(std::error_code& ec) {
     for (const char* folder : {"var", "var/lib", "var/lib/mw"}) {
-        if ((ec = MakeFolder(UnderRoot(folder)))) return nullptr;
+        if ((ec = MakeFolder(UnderMachineRoot(folder)))) return nullptr;
     }
-    return OpenRegistryAt(UnderRoot("var/lib/mw/registry.db"), ec);
+    return OpenRegistryAt(UnderMachineRoot("var/lib/mw/registry.db"), ec);
 }
 
 Registry& MachineRegistry() {

@@ -520,6 +520,24 @@ int InChildAsTarget(const std::string& home, const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
+// A scratch folder that every user can pass through.
+class TmpScratch {
+public:
+    TmpScratch() {
+        char templ[] = "/tmp/mw-fs-XXXXXX";
+        if (mkdtemp(templ) && chmod(templ, 0755) == 0) path_ = templ;
+    }
+    ~TmpScratch() {
+        std::error_code ec;
+        if (!path_.empty()) fs::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+
+private:
+    std::string path_;
+};
+
 uid_t OwnerOf(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
@@ -527,8 +545,10 @@ uid_t OwnerOf(const std::string& path) {
 
 TEST(TargetUserIdentity, EverythingBelowTheHomeIsTheUsers) {
     if (!IsRoot()) GTEST_SKIP() << "needs root";
-    mwtest::ScratchDir dir;
-    chmod(dir.path().c_str(), 0755);
+    // Below /tmp rather than the build tree: the target user must be able to
+    // reach its home, whatever folders the build tree sits in.
+    TmpScratch dir;
+    ASSERT_FALSE(dir.path().empty());
     std::string home = dir / "home";
     fs::create_directory(home);
     ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);

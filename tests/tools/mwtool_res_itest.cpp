@@ -76,8 +76,14 @@ TEST(MwtoolRes, InstallerCarriesItsResources) {
     ASSERT_EQ(r.code, 0) << r.err;
     std::set<std::string> keys = Keys(r.out);
     EXPECT_EQ(Keys(r.out).size(), Lines(r.out).size()) << "every line is 'type name language size'";
-    std::vector<std::string> expected = {"version 1", "manifest 1"};
+    std::vector<std::string> expected = {"version 1",      "manifest 1", "bitmap 137",
+                                         "group-icon 128", "dialog 100", "dialog 102"};
+    for (int id = 132; id <= 137; ++id) expected.push_back("dialog " + std::to_string(id));
+    for (int id = 141; id <= 161; ++id) {
+        if (id != 159) expected.push_back("group-icon " + std::to_string(id));
+    }
     for (const auto& k : expected) EXPECT_TRUE(keys.count(k)) << k;
+    EXPECT_FALSE(keys.count("group-icon 159"));
 
     // Every string source gives blocks tagged with its language.
     std::string strings = std::string(MW_SOURCE_DIR) + "/res/strings";

@@ -1,0 +1,18 @@
+// What start-up asks of the machine before anything else: the processor's
+// SSE2 and the version of the interface toolkit (the counterpart of the
+// common-controls library version).
+#pragma once
+
+#include <cstdint>
+
+namespace mw::platform {
+
+// True when the processor has SSE2. On processors that are not x86 the
+// question does not arise and the answer is true.
+bool ProcessorSupportsSse2();
+
+// The version of the FLTK library linked in, as (major << 16) | minor
+// (1.3.8 gives 0x10003); 0 when it cannot be told.
+uint32_t ToolkitVersion();
+
+}  // namespace mw::platform

@@ -1,0 +1,99 @@
+#include "platform/trusted_path.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <deque>
+#include <string_view>
+#include <vector>
+
+#include "platform/safe_path.hpp"
+
+namespace mw::platform {
+namespace {
+
+constexpr int kMaxLinks = 40;
+
+bool TrustedOwner(uid_t uid) {
+    return uid == 0 || uid == geteuid();
+}
+
+// Nobody else may change what the folder holds: it is ours and writable by
+// no one else, or it is sticky and `item` (what it holds) is ours.
+bool FolderKeeps(const struct stat& folder, const struct stat& item) {
+    if (!TrustedOwner(folder.st_uid)) return false;
+    if ((folder.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
+    return (folder.st_mode & S_ISVTX) != 0 && TrustedOwner(item.st_uid);
+}
+
+void Split(std::string_view text, std::deque<std::string>& out, bool atFront) {
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t j = text.find('/', i);
+        if (j == std::string_view::npos) j = text.size();
+        if (j > i) parts.emplace_back(text.substr(i, j - i));
+        i = j + 1;
+    }
+    out.insert(atFront ? out.begin() : out.end(), parts.begin(), parts.end());
+}
+
+}  // namespace
+
+bool OnlyAdministratorCouldWrite(const std::string& path) {
+    if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos) return false;
+    UniqueFd cur(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!cur) return false;
+    struct stat folder;
+    if (fstat(cur.get(), &folder) != 0 || !TrustedOwner(folder.st_uid) ||
+        (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return false;
+    }
+    std::deque<std::string> todo;
+    Split(path, todo, false);
+    if (todo.empty()) return false;
+    int links = 0;
+    while (!todo.empty()) {
+        std::string name = std::move(todo.front());
+        todo.pop_front();
+        if (name == ".") continue;
+        if (name == "..") {
+            UniqueFd up(openat(cur.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!up || fstat(up.get(), &folder) != 0) return false;
+            cur = std::move(up);
+            continue;
+        }
+        struct stat item;
+        if (fstatat(cur.get(), name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return false;
+        if (fstat(cur.get(), &folder) != 0 || !FolderKeeps(folder, item)) return false;
+        if (S_ISLNK(item.st_mode)) {
+            if (!TrustedOwner(item.st_uid) || ++links > kMaxLinks) return false;
+            std::string target(4096, '\0');
+            ssize_t n = readlinkat(cur.get(), name.c_str(), target.data(), target.size());
+            if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return false;
+            target.resize(static_cast<std::size_t>(n));
+            if (target[0] == '/') {
+                UniqueFd top(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+                if (!top) return false;
+                cur = std::move(top);
+            }
+            Split(target, todo, true);
+            continue;
+        }
+        if (todo.empty()) {
+            return S_ISREG(item.st_mode) && TrustedOwner(item.st_uid) &&
+                   (item.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+        }
+        // Whether others may write in this folder is judged when the next
+        // element, its content, is met.
+        if (!S_ISDIR(item.st_mode) || !TrustedOwner(item.st_uid)) return false;
+        UniqueFd next(
+            openat(cur.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_DIRECTORY | O_CLOEXEC));
+        if (!next) return false;
+        cur = std::move(next);
+    }
+    return false;
+}
+
+}  // namespace mw::platform

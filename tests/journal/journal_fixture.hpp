@@ -1,0 +1,78 @@
+// Shared set-up of the journal tests: a scratch tree, a private temporary
+// folder ($TMPDIR) inside it and a registry in memory.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "journal/journal.hpp"
+#include "platform/registry.hpp"
+#include "platform/roots.hpp"
+#include "support/test_env.hpp"
+
+namespace mwtest {
+
+inline std::optional<std::string> GetEnv(const char* name) {
+    const char* v = getenv(name);
+    return v ? std::optional<std::string>(v) : std::nullopt;
+}
+
+inline void RestoreEnv(const char* name, const std::optional<std::string>& value) {
+    if (value) {
+        setenv(name, value->c_str(), 1);
+    } else {
+        unsetenv(name);
+    }
+}
+
+class JournalFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        oldTmp_ = GetEnv("TMPDIR");
+        tmp = scratch / "tmp";
+        root = scratch / "root";
+        std::filesystem::create_directories(tmp);
+        std::filesystem::create_directories(root);
+        setenv("TMPDIR", tmp.c_str(), 1);
+        mw::platform::ResetRootsForTesting();
+        registry = mw::platform::MakeFakeRegistry();
+        mw::platform::SetMachineRegistryForTesting(registry.get());
+    }
+    void TearDown() override {
+        mw::platform::SetMachineRegistryForTesting(nullptr);
+        RestoreEnv("TMPDIR", oldTmp_);
+        mw::platform::ResetRootsForTesting();
+    }
+
+    // Items left in the temporary folder (backups that were not disposed of).
+    std::size_t TempItems() const {
+        std::size_t n = 0;
+        for (auto it = std::filesystem::recursive_directory_iterator(tmp);
+             it != std::filesystem::recursive_directory_iterator(); ++it) {
+            ++n;
+        }
+        return n;
+    }
+
+    static mode_t ModeOf(const std::string& path) {
+        struct stat st;
+        return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+    }
+
+    ScratchDir scratch;
+    std::string tmp;
+    std::string root;
+    std::unique_ptr<mw::platform::Registry> registry;
+    mw::InstallJournal journal{"Arbolux 7", "Arbolux 7.13c"};
+
+private:
+    std::optional<std::string> oldTmp_;
+};
+
+}  // namespace mwtest
