@@ -17,8 +17,6 @@
 namespace mw {
 namespace {
 
-constexpr uint32_t kErrorBusy = 170;               // the requested resource is in use
-constexpr uint32_t kUnexpected = 0x8000FFFF;       // E_UNEXPECTED
 constexpr int kExitIncompatible = 1;
 constexpr int kExitInitializationError = -11;
 
@@ -32,9 +30,9 @@ std::unique_ptr<platform::InstanceCounter> g_counter;
 CInstallApp* g_app = nullptr;
 
 [[noreturn]] void FailInitialization() {
-    platform::MessageBoxes().Show(nullptr, "Initialization Error", "",
-                                  platform::mb::SetForeground | platform::mb::TaskModal |
-                                      platform::mb::IconError);
+    platform::MessageBoxes().Show(
+        nullptr, "Initialization Error", "",
+        platform::mb::SetForeground | platform::mb::TaskModal | platform::mb::IconError);
     std::exit(kExitInitializationError);
 }
 
@@ -90,7 +88,7 @@ CInstallApp::CInstallApp() {
 bool CInstallApp::InitInstance() {
     // 1. The processor check of the static initialisation failed.
     if (!g_processorCapable) {
-        ReportError(kUnexpected);
+        ReportError(kEUnexpected);
         return false;
     }
     // 2. One installer at a time.
@@ -108,13 +106,14 @@ bool CInstallApp::InitInstance() {
     }
     // 7. The product must not run; every Retry counts again.
     while (ProductIsRunning(TheInstanceCounter())) {
-        const std::string text = FormatMessageText(LoadCatalogString(1127), {ProductDisplayName(true)});
+        const std::string text =
+            FormatMessageText(LoadCatalogString(1127), {ProductDisplayName(true)});
         if (AppMessageBox(text, platform::mb::IconExclamation | platform::mb::RetryCancel) !=
             platform::idc::Retry)
             return false;
     }
     // 8. An earlier installation gives its folders and its log.
-    DetectPreviousInstallation(settings);
+    DetectPreviousInstallation(settings, GetLocaleState().codePage);
     // 9. Defaults for whatever is still empty.
     ApplyDefaultFolders(settings);
     return false;
@@ -135,8 +134,14 @@ int RunInstaller() {
     return 0;
 }
 
-CInstallApp& TheApp() { return *g_app; }
-platform::InstanceCounter& TheInstanceCounter() { return *g_counter; }
-bool ProcessorCapable() { return g_processorCapable; }
+CInstallApp& TheApp() {
+    return *g_app;
+}
+platform::InstanceCounter& TheInstanceCounter() {
+    return *g_counter;
+}
+bool ProcessorCapable() {
+    return g_processorCapable;
+}
 
 }  // namespace mw

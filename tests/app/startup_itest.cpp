@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,15 +61,17 @@ protected:
         mkdir((dir / "run/lock").c_str(), 01777);
         chmod((dir / "run/lock").c_str(), 01777);
         mkdir((dir / "home").c_str(), 0755);
-        dump = dir / "dump.txt";
+        // The dump must be writable by whoever the installer runs as.
+        mkdir((dir / "out").c_str(), 01777);
+        chmod((dir / "out").c_str(), 01777);
+        dump = dir / "out/dump.txt";
     }
 
     std::vector<std::string> Environment(const std::string& lang,
                                          const std::string& answers = {}) const {
         std::vector<std::string> env = {
-            "PATH=/usr/bin:/bin",    "MW_ROOT=" + dir.path(), "MW_HEADLESS=1",
-            "MW_UI_DUMP=" + dump,   "MW_NO_ELEVATION=1",     "HOME=" + dir / "home",
-            "LANG=" + lang,
+            "PATH=/usr/bin:/bin", "MW_ROOT=" + dir.path(), "MW_HEADLESS=1", "MW_UI_DUMP=" + dump,
+            "MW_NO_ELEVATION=1",  "HOME=" + dir / "home",  "LANG=" + lang,
         };
         if (!answers.empty()) env.push_back("MW_MSGBOX_ANSWERS=" + answers);
         return env;
@@ -79,7 +82,8 @@ protected:
         options.environment = env;
         options.user = user;
         int code = -1;
-        EXPECT_FALSE(mw::platform::RunProcess({mwtest::BinPath("InstallArbolux7.13c")}, code, options));
+        EXPECT_FALSE(
+            mw::platform::RunProcess({mwtest::BinPath("InstallArbolux7.13c")}, code, options));
         return code;
     }
 
@@ -97,7 +101,7 @@ TEST_F(StartupTest, SecondInstallerStopsWithBusyTextBeforeTheLanguageChoice) {
     mw::platform::ProcessOptions options;
     options.environment = env;
     mwtest::HelperProcess holder({"mutex", kMutexName}, options);
-    ASSERT_EQ(holder.ReadLine(), "held");
+    ASSERT_EQ(holder.ReadLine(), "owned");
 
     EXPECT_EQ(RunInstaller(env), 0);
     std::vector<Box> boxes = ReadBoxes(dump);
@@ -129,7 +133,7 @@ TEST_F(StartupTest, NonAdministratorSeesOnlyTheRightsTextInTheChosenLanguage) {
         mw::platform::ProcessOptions options;
         options.environment = Environment(c.lang);
         mwtest::HelperProcess product({"count", kCounterName}, options);
-        ASSERT_EQ(product.ReadLine(), "counted");
+        ASSERT_EQ(product.ReadLine(), "counted 1");
 
         EXPECT_EQ(RunInstaller(Environment(c.lang), nobody->pw_uid), 0);
         std::vector<Box> boxes = ReadBoxes(dump);
@@ -144,7 +148,7 @@ TEST_F(StartupTest, RunningProductIsReportedUntilItEnds) {
     mw::platform::ProcessOptions options;
     options.environment = env;
     mwtest::HelperProcess product({"count", kCounterName}, options);
-    ASSERT_EQ(product.ReadLine(), "counted");
+    ASSERT_EQ(product.ReadLine(), "counted 1");
 
     // Every answer is Retry (the default button); the installer asks again
     // until the product has gone.
@@ -174,7 +178,7 @@ TEST_F(StartupTest, CancelOnTheRunningProductEndsStartUp) {
     mw::platform::ProcessOptions options;
     options.environment = env;
     mwtest::HelperProcess product({"count", kCounterName}, options);
-    ASSERT_EQ(product.ReadLine(), "counted");
+    ASSERT_EQ(product.ReadLine(), "counted 1");
 
     EXPECT_EQ(RunInstaller(env), 0);
     std::vector<Box> boxes = ReadBoxes(dump);
