@@ -402,7 +402,8 @@ bool InstallLogFile::Write(const std::string& path, const std::string& product,
     writeLine(u"// " + shortcutLine);
     writeLine(u"// " + std::u16string(shortcutLine.size(), u'-'));
     std::size_t number = 0;
-    for (const JournalEntry& entry : entries) writeLine(platform::Utf8ToUtf16(FormatEntry(number++, entry)));
+    for (const JournalEntry& entry : entries)
+        writeLine(platform::Utf8ToUtf16(FormatEntry(number++, entry)));
 
     if (out->Close()) ok = false;
     out.reset();

@@ -3,6 +3,7 @@
 #include <acl/libacl.h>
 #include <gtest/gtest.h>
 #include <sys/acl.h>
+#include <sys/capability.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -179,25 +180,6 @@ TEST_F(JournalTest, AReplacedFileComesBackExactlyAsItWas) {
     EXPECT_EQ(TempItems(), 0u) << "no backup and no backup folder stays";
 }
 
-// Two file systems: a rename between the temporary folder and anywhere else
-// fails as it does across devices.
-class TwoDevices : public mw::platform::FaultyFileSystem {
-public:
-    TwoDevices(mw::platform::FileSystem& inner, std::string tmp)
-        : FaultyFileSystem(inner), tmp_(std::move(tmp)) {}
-    std::error_code Rename(const std::string& from, const std::string& to) override {
-        if (from.starts_with(tmp_ + "/") != to.starts_with(tmp_ + "/")) {
-            ++crossings;
-            return std::make_error_code(std::errc::cross_device_link);
-        }
-        return FaultyFileSystem::Rename(from, to);
-    }
-    int crossings = 0;
-
-private:
-    std::string tmp_;
-};
-
 // Moving to a temporary folder on another file system falls back to a copy
 // and a deletion, both ways, and still restores everything.
 TEST_F(JournalTest, BackupsAcrossFileSystemsAreCopiedAndDeleted) {
@@ -209,7 +191,7 @@ TEST_F(JournalTest, BackupsAcrossFileSystemsAreCopiedAndDeleted) {
     SetXattr(path, "user.keep", "yes");
     mwtest::TreeSnapshot before = mwtest::SnapshotTree(root);
 
-    TwoDevices twoDevices(mw::platform::Files(), tmp);
+    mwtest::TwoDevices twoDevices(mw::platform::Files(), tmp);
     mw::platform::SetFilesForTesting(&twoDevices);
     ASSERT_TRUE(journal.RecordFile(path, 0, false));
     EXPECT_EQ(twoDevices.crossings, 1);
@@ -523,6 +505,26 @@ public:
 private:
     mw::platform::Registry& inner_;
 };
+
+// The privileges are switched on around the registry calls and then back to
+// what they were: root keeps the capabilities it runs with.
+TEST_F(JournalTest, SavingAndRestoringTheKeyLeavesTheCapabilitiesAsTheyWere) {
+    auto effective = [] {
+        cap_t c = cap_get_proc();
+        char* text = cap_to_text(c, nullptr);
+        std::string out = text;
+        cap_free(text);
+        cap_free(c);
+        return out;
+    };
+    const std::string before = effective();
+    ASSERT_FALSE(registry->CreateKey(kProductKey));
+    ASSERT_TRUE(journal.RecordUninstallKey(true));
+    EXPECT_EQ(effective(), before);
+    journal.MarkResult(true);
+    journal.RollBack();
+    EXPECT_EQ(effective(), before);
+}
 
 TEST_F(JournalTest, AKeyThatCannotBeSavedIsNotDeleted) {
     ASSERT_FALSE(registry->CreateKey(kProductKey));
