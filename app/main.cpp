@@ -1,2 +1,4 @@
 // Entry point of the installer: static initialisation and start-up.
-int main() { return 0; }
+int main() {
+    return 0;
+}
