@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/identity.hpp"
 #include "platform/message_box.hpp"
 
 namespace mw {
@@ -34,11 +35,7 @@ std::string ExecutableName() {
     ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
     if (n <= 0) return "Install";
     path.resize(static_cast<std::size_t>(n));
-    std::string name = path.substr(path.rfind('/') + 1);
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) {
-        name.resize(name.size() - 4);
-    }
-    return name;
+    return ProgramNameWithoutExtension(path);
 }
 
 }  // namespace

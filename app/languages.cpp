@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "app/app_services.hpp"
+#include "app/identity.hpp"
 #include "app/text_format.hpp"
 #include "platform/locale.hpp"
 #include "platform/registry.hpp"
@@ -49,12 +50,6 @@ constexpr uint32_t kCatalogBaseIds[] = {
     1016, 1017, 1018, 1100, 1101, 1102, 1103, 1104, 1105, 1106, 1107, 1108, 1110, 1111, 1112, 1113,
     1114, 1115, 1117, 1118, 1119, 1120, 1121, 1122, 1123, 1124, 1125, 1126, 1127, 1129, 1131,
 };
-
-// The product's display name, with or without its version. Kept here until
-// the product identity unit provides it.
-std::string ProductDisplayName(bool withoutVersion) {
-    return withoutVersion ? "Arbolux" : "Arbolux 7.13c";
-}
 
 constexpr uint32_t kTitleId = 1000;
 constexpr uint32_t kTranslationPendingId = 1129;
@@ -251,7 +246,7 @@ void ChooseLanguageAtStart() {
     SelectLanguage(LanguageFromUserDefault(ProductLanguageMask));
     std::error_code ec;
     std::optional<platform::RegValue> stored =
-        platform::MachineRegistry().GetValue(kUninstallKey, kMwLanguageValue, ec);
+        platform::MachineRegistry().GetValue(uninstallKey, kMwLanguageValue, ec);
     if (!ec && stored && stored->type == platform::RegType::Dword && stored->data.size() == 4) {
         uint32_t value = stored->data[0] | stored->data[1] << 8 | stored->data[2] << 16 |
                          static_cast<uint32_t>(stored->data[3]) << 24;

@@ -88,10 +88,9 @@ std::string LocaleNameOfLanguage(LanguageIndex index);
 // translated into the result. Sets the application title.
 void ChooseLanguageAtStart();
 
-// The value name and key of the stored product language.
+// The value of the product's uninstall key (identity.hpp) that holds the
+// language an earlier installation was made in (REG_DWORD).
 inline constexpr const char* kMwLanguageValue = "MwLanguage";
-inline constexpr const char* kUninstallKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arbolux 7";
 
 // The main window's hook for the language-change rule: sets every text of
 // the window again in the current language.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/app_services.hpp"
+#include "app/identity.hpp"
 #include "app/text_format.hpp"
 #include "platform/message_box.hpp"
 #include "platform/registry.hpp"
@@ -45,8 +46,8 @@ protected:
     }
 
     void StoreMwLanguage(const platform::RegValue& value) {
-        ASSERT_FALSE(registry->CreateKey(kUninstallKey));
-        ASSERT_FALSE(registry->SetValue(kUninstallKey, kMwLanguageValue, value));
+        ASSERT_FALSE(registry->CreateKey(uninstallKey));
+        ASSERT_FALSE(registry->SetValue(uninstallKey, kMwLanguageValue, value));
     }
 
     mwtest::EnvGuard env;

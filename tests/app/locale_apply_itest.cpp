@@ -15,7 +15,9 @@
 
 // glibc keeps, and never frees, its copy of LOCPATH each time it looks a
 // locale up there; that is the C library's, not a leak of ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:__argz_add_sep\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:__argz_add_sep\n";
+}
 
 namespace mw {
 namespace {
