@@ -278,12 +278,13 @@ std::string InstallJournal::SaveItem(const std::string* path, bool copy, Journal
     }
     ec = fs.Rename(*path, name);
     if (ec == std::errc::cross_device_link) {
-        // Another file system: copy, then delete the original. Should the
-        // deletion fail, the copy still holds everything the original had and
-        // RollBack puts it back over whatever stands there then.
+        // Another file system: copy, then delete the original. When the
+        // original cannot be deleted (a read-only folder, say) the item is
+        // not out of the way: the copy goes and the entry fails, with the
+        // original as it was.
         if (fs.CopyFile(*path, name)) return discard();
-        fs.RemoveFile(*path);
-        ec.clear();
+        ec = fs.RemoveFile(*path);
+        if (ec && !MayExist(*path)) ec.clear();
     }
     if (ec) return discard();
     if (entry) entry->prior = PriorItem::MovedAway;

@@ -20,6 +20,7 @@
 #include "journal/journal.hpp"
 #include "journal/security.hpp"
 #include "journal_fixture.hpp"
+#include "journaled_extraction.hpp"
 #include "platform/faulty_file_system.hpp"
 #include "platform/file_system.hpp"
 #include "support/tree_snapshot.hpp"
@@ -29,50 +30,6 @@ namespace {
 namespace fs = std::filesystem;
 using mw::notification;
 using mw::PayloadKind;
-
-// The install sequence's extraction callback, reduced to what concerns the
-// journal: record each file before it is written, mark it when it is done,
-// leave existing data files in place, fail the entry whose earlier file
-// cannot be saved.
-class JournaledCallback {
-public:
-    explicit JournaledCallback(mw::InstallJournal& journal) : journal_(journal) {}
-
-    notification::result operator()(const notification& n) {
-        using R = notification::result;
-        if (auto* s = std::get_if<notification::EntryStarted>(&n.value)) {
-            const mw::PayloadEntry& e = s->entry;
-            bool data = e.kind == static_cast<int32_t>(PayloadKind::DataFile);
-            if (data && Exists(e.destination)) {
-                if (!journal_.RecordFile(e.destination, e.kind, true)) return R::Abort;
-                journal_.MarkResult(true);
-                mw::GrantAccess(e.destination, mw::access::FileReadWriteDelete, 0);
-                return R::Skip;
-            }
-            if (!journal_.RecordFile(e.destination, e.kind, data)) return R::Abort;
-            return R::Continue;
-        }
-        if (auto* d = std::get_if<notification::EntryDone>(&n.value)) {
-            if (d->entry.kind == static_cast<int32_t>(PayloadKind::DataFile)) {
-                mw::GrantAccess(d->entry.destination, mw::access::FileReadWriteDelete, 0);
-            }
-            journal_.MarkResult(true);
-            return R::Continue;
-        }
-        if (std::holds_alternative<notification::Failed>(n.value)) {
-            journal_.MarkResult(false);
-            return R::Abort;
-        }
-        return R::Continue;
-    }
-
-private:
-    static bool Exists(const std::string& path) {
-        std::error_code ec;
-        return mw::platform::Files().Status(path, ec).type != mw::platform::FileType::None;
-    }
-    mw::InstallJournal& journal_;
-};
 
 class RollbackProofTest : public mwtest::JournalFixture {
 protected:
@@ -115,7 +72,7 @@ protected:
     bool Extract() {
         mw::PayloadSource source;
         source.OpenMemory(payload.data(), payload.size());
-        JournaledCallback callback(journal);
+        mwtest::JournaledCallback callback(journal);
         return mw::Extract(source, install, "Arbolux Examples", "",
                            [&](const notification& n) { return callback(n); });
     }
