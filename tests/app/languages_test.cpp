@@ -227,6 +227,10 @@ TEST_F(LanguageTest, EnglishAndFrenchTextsAreExact) {
               "L'installation n'est pas achevée.\r\n\r\nÊtes-vous certain de vouloir quitter "
               "l'installeur ?");
     EXPECT_EQ(LoadCatalogString(1012), "Échec");
+    // A no-break space before the colon, as French typesetting wants.
+    EXPECT_EQ(LoadCatalogString(1112), "Créer un raccourci dans le menu suivant\u00a0:");
+    EXPECT_EQ(LoadCatalogString(1123), "Dossier d'installation\u00a0: %1.");
+    EXPECT_EQ(LoadCatalogString(1104), "Souhaitez-vous vraiment effectuer une réinstallation ?");
     EXPECT_EQ(ResolveStringId(1012), 1012u);
 }
 
