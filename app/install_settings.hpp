@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "journal/journal.hpp"
+#include "platform/locks.hpp"
 
 namespace mw {
 
@@ -24,8 +26,11 @@ struct InstallSettings {
     PreviousInstallState previousState = PreviousInstallState::None;
     // The earlier program's product text, for OlderVersion and NewerVersion.
     std::string previousVersionText;
-    // >>> instanceMutex (NamedMutex of platform/locks.hpp, created, not owned)
-    //     belongs here, between previousVersionText and installFolder.
+    // The single-installer mutex, created (not owned) by the application
+    // object; start-up takes it, the install sequence lets it go around the
+    // program's registration run. Empty in settings built for tests, so that
+    // they touch no machine-wide lock.
+    std::unique_ptr<platform::NamedMutex> instanceMutex;
     std::string installFolder;
     std::string startMenuFolder;
     std::string tempFolder;

@@ -1,8 +1,8 @@
 #include "app/version_info.hpp"
 
-#include <atomic>
 #include <cstdio>
 
+#include "app/languages.hpp"
 #include "platform/resources.hpp"
 #include "platform/utf16.hpp"
 
@@ -12,17 +12,11 @@ namespace {
 constexpr uint16_t FrenchPrimaryLanguage = 0x0C;
 constexpr uint16_t UnicodeCodePage = 1200;
 
-std::atomic<InterfacePrimaryLanguageFn> languageSource{nullptr};
-
 uint16_t U16(const std::byte* p) {
     return uint16_t(uint8_t(p[0])) | uint16_t(uint8_t(p[1])) << 8;
 }
 
 }  // namespace
-
-void SetInterfaceLanguageSource(InterfacePrimaryLanguageFn source) {
-    languageSource = source;
-}
 
 VersionInfo::VersionInfo(std::vector<std::byte> block) : block_(std::move(block)) {
     if (block_.empty()) return;
@@ -88,9 +82,7 @@ std::string VersionInfo::ProductText(bool interfaceIsFrench) const {
 }
 
 std::string VersionInfo::ProductText() const {
-    InterfacePrimaryLanguageFn source = languageSource;
-    // A whole LANGID works as well: only its primary language counts.
-    uint16_t primary = (source ? source() : FrenchPrimaryLanguage) & 0x3FF;
+    const uint16_t primary = LanguageToLangId(CurrentLanguage()) & 0x3FF;
     return ProductText(primary == FrenchPrimaryLanguage);
 }
 

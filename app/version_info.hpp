@@ -45,8 +45,7 @@ public:
     // speaks French; " – Private" for a private build, " – Debug" for a
     // debug one.
     std::string ProductText(bool interfaceIsFrench) const;
-    // The same for the current interface language (see
-    // SetInterfaceLanguageSource).
+    // The same for the current interface language.
     std::string ProductText() const;
 
 private:
@@ -54,12 +53,5 @@ private:
     std::optional<platform::FixedFileInfo> fixed_;
     std::vector<std::string> keys_;
 };
-
-// Where ProductText() learns the primary language id (the low 10 bits of
-// the LANGID) of the current interface language; the language unit installs
-// it at start. Until then the interface counts as French, the language the
-// process starts in.
-using InterfacePrimaryLanguageFn = uint16_t (*)();
-void SetInterfaceLanguageSource(InterfacePrimaryLanguageFn source);
 
 }  // namespace mw

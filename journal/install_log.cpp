@@ -1,11 +1,8 @@
 #include "journal/install_log.hpp"
 
-#include <endian.h>
-#include <iconv.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +10,7 @@
 #include <vector>
 
 #include "platform/file_system.hpp"
+#include "platform/locale.hpp"
 #include "platform/utf16.hpp"
 
 namespace mw {
@@ -66,55 +64,12 @@ std::u32string FromUtf16(std::u16string_view in) {
     return out;
 }
 
-// Converts one line of ANSI text from a Windows code page with iconv. A byte
-// the code page does not define gives U+FFFD; a code page iconv does not know
-// keeps ASCII and replaces every other byte.
-class AnsiDecoder {
-public:
-    explicit AnsiDecoder(unsigned codePage) {
-        std::string name = codePage == 65001 ? "UTF-8" : "CP" + std::to_string(codePage);
-        cd_ = iconv_open("UTF-32LE", name.c_str());
-    }
-    ~AnsiDecoder() {
-        if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
-    }
-    AnsiDecoder(const AnsiDecoder&) = delete;
-    AnsiDecoder& operator=(const AnsiDecoder&) = delete;
-
-    std::u32string Decode(std::string_view bytes) {
-        std::u32string out;
-        if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-            for (unsigned char b : bytes) out += b < 0x80 ? char32_t(b) : kReplacement;
-            return out;
-        }
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(bytes.data());
-        std::size_t inLeft = bytes.size();
-        char buffer[4096];
-        while (inLeft > 0) {
-            char* o = buffer;
-            std::size_t oLeft = sizeof buffer;
-            std::size_t r = iconv(cd_, &in, &inLeft, &o, &oLeft);
-            int err = errno;
-            for (char* p = buffer; p + 4 <= o; p += 4) {
-                uint32_t c;
-                std::memcpy(&c, p, 4);
-                out += static_cast<char32_t>(le32toh(c));
-            }
-            if (r == static_cast<std::size_t>(-1) && err != E2BIG) {
-                // EILSEQ or EINVAL (a sequence cut by the line's end).
-                out += kReplacement;
-                ++in;
-                --inLeft;
-                iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-            }
-        }
-        return out;
-    }
-
-private:
-    iconv_t cd_;
-};
+// One line of ANSI text in the interface language's code page. A byte the
+// code page does not define becomes U+FFFD; a code page the system cannot
+// convert keeps ASCII and replaces every other byte.
+std::u32string DecodeAnsi(std::string_view bytes, unsigned codePage) {
+    return FromUtf16(platform::Utf8ToUtf16(platform::ConvertFromCodePage(bytes, codePage)));
+}
 
 // What the locale classes as white space.
 bool IsSpace(char32_t c) {
@@ -144,7 +99,7 @@ std::u32string_view Trim(std::u32string_view s) {
 // the longest line only.
 class LineSource {
 public:
-    LineSource(platform::InputFile& in, unsigned codePage) : in_(in), ansi_(codePage) {
+    LineSource(platform::InputFile& in, unsigned codePage) : in_(in), codePage_(codePage) {
         Fill(2);
         utf16_ = Available() >= 2 && buffer_[pos_] == 0xFF && buffer_[pos_ + 1] == 0xFE;
         if (utf16_) pos_ += 2;
@@ -179,7 +134,7 @@ public:
                 if (found) break;
             }
             if (bytes.empty() || failed_) return false;
-            line = ansi_.Decode(bytes);
+            line = DecodeAnsi(bytes, codePage_);
         }
         return true;
     }
@@ -208,7 +163,7 @@ private:
 
     static constexpr std::size_t kChunk = 64 * 1024;
     platform::InputFile& in_;
-    AnsiDecoder ansi_;
+    unsigned codePage_;
     std::vector<uint8_t> buffer_;
     std::size_t pos_ = 0;
     bool utf16_ = false;
@@ -402,7 +357,8 @@ bool InstallLogFile::Write(const std::string& path, const std::string& product,
     writeLine(u"// " + shortcutLine);
     writeLine(u"// " + std::u16string(shortcutLine.size(), u'-'));
     std::size_t number = 0;
-    for (const JournalEntry& entry : entries) writeLine(platform::Utf8ToUtf16(FormatEntry(number++, entry)));
+    for (const JournalEntry& entry : entries)
+        writeLine(platform::Utf8ToUtf16(FormatEntry(number++, entry)));
 
     if (out->Close()) ok = false;
     out.reset();

@@ -29,10 +29,31 @@ FileInfo StatusOf(const std::string& path, std::error_code& ec) {
     return platform::Files().Status(path, ec);
 }
 
-bool Exists(const std::string& path) {
+// Switches a privilege on for one registry call and afterwards back to what
+// it was: root runs with every capability effective, and switching one off
+// that was on would take from it the rights it needs for the rest.
+class PrivilegeScope {
+public:
+    explicit PrivilegeScope(std::string_view name)
+        : name_(name), wasEnabled_(PrivilegeEnabled(name)) {
+        if (!wasEnabled_) EnablePrivilege(name_, true);
+    }
+    ~PrivilegeScope() {
+        if (!wasEnabled_) EnablePrivilege(name_, false);
+    }
+    PrivilegeScope(const PrivilegeScope&) = delete;
+    PrivilegeScope& operator=(const PrivilegeScope&) = delete;
+
+private:
+    std::string_view name_;
+    bool wasEnabled_;
+};
+
+// For what must not be forgotten: only "nothing there" counts as gone.
+bool MayExist(const std::string& path) {
     std::error_code ec;
     FileInfo info = StatusOf(path, ec);
-    return !ec && info.type != FileType::None;
+    return ec || info.type != FileType::None;
 }
 
 std::vector<std::string> Components(const std::string& path) {
@@ -196,14 +217,14 @@ const std::string& InstallJournal::BackupFolder() {
 // go of its backup folder.
 void InstallJournal::RemoveBackup(const std::string& backup) {
     auto& fs = platform::Files();
-    if (fs.RemoveFile(backup) && Exists(backup)) {
+    if (fs.RemoveFile(backup) && MayExist(backup)) {
         strays_.push_back(backup);
         return;
     }
     std::size_t slash = backup.rfind('/');
     std::string parent = backup.substr(0, slash == std::string::npos ? 0 : slash);
     if (backup.ends_with(kSavedKeyName) && parent != backupFolder_ && !parent.empty()) {
-        if (fs.RemoveDirectory(parent) && Exists(parent)) strays_.push_back(parent);
+        if (fs.RemoveDirectory(parent) && MayExist(parent)) strays_.push_back(parent);
     }
 }
 
@@ -214,11 +235,11 @@ void InstallJournal::DropBackupFolder() {
         // Files first, then their folders (a saved key's own folder).
         std::error_code ec;
         bool folder = StatusOf(stray, ec).type == FileType::Directory;
-        if ((folder ? fs.RemoveDirectory(stray) : fs.RemoveFile(stray)) && Exists(stray)) {
+        if ((folder ? fs.RemoveDirectory(stray) : fs.RemoveFile(stray)) && MayExist(stray)) {
             left.push_back(stray);
         } else if (!folder && stray.ends_with(kSavedKeyName)) {
             std::string parent = stray.substr(0, stray.rfind('/'));
-            if (fs.RemoveDirectory(parent) && Exists(parent)) left.push_back(parent);
+            if (fs.RemoveDirectory(parent) && MayExist(parent)) left.push_back(parent);
         }
     }
     strays_ = std::move(left);
@@ -257,12 +278,13 @@ std::string InstallJournal::SaveItem(const std::string* path, bool copy, Journal
     }
     ec = fs.Rename(*path, name);
     if (ec == std::errc::cross_device_link) {
-        // Another file system: copy, then delete the original. Should the
-        // deletion fail, the copy still holds everything the original had and
-        // RollBack puts it back over whatever stands there then.
+        // Another file system: copy, then delete the original. When the
+        // original cannot be deleted (a read-only folder, say) the item is
+        // not out of the way: the copy goes and the entry fails, with the
+        // original as it was.
         if (fs.CopyFile(*path, name)) return discard();
-        fs.RemoveFile(*path);
-        ec.clear();
+        ec = fs.RemoveFile(*path);
+        if (ec && !MayExist(*path)) ec.clear();
     }
     if (ec) return discard();
     if (entry) entry->prior = PriorItem::MovedAway;
@@ -314,9 +336,7 @@ bool InstallJournal::RecordShortcut(int which, const std::string& folder) {
     JournalEntry& entry = Append(kind);
     for (const JournalEntry& earlier : previousEntries) {
         if (earlier.kind != kind) continue;
-        if (!earlier.path.empty() && Exists(earlier.path)) {
-            ok = SaveFor(entry, earlier.path, false) && ok;
-        }
+        if (!earlier.path.empty()) ok = SaveFor(entry, earlier.path, false) && ok;
         break;
     }
     return ok;
@@ -328,9 +348,11 @@ bool InstallJournal::RecordUninstallKey(bool existedBefore) {
     if (!existedBefore || productKeyName_.empty()) return true;
     std::string name = SaveItem(nullptr, false, nullptr);
     if (!name.empty()) {
-        EnablePrivilege("SeBackupPrivilege", true);
-        std::error_code ec = platform::MachineRegistry().SaveKey(ProductUninstallKey(), name);
-        EnablePrivilege("SeBackupPrivilege", false);
+        std::error_code ec;
+        {
+            PrivilegeScope backup("SeBackupPrivilege");
+            ec = platform::MachineRegistry().SaveKey(ProductUninstallKey(), name);
+        }
         if (!ec) {
             entry.backupPath = name;
             entry.prior = PriorItem::MovedAway;
@@ -455,7 +477,7 @@ void InstallJournal::UndoItem(JournalEntry& entry) {
 void InstallJournal::UndoUninstallKey(const JournalEntry& entry) {
     if (productKeyName_.empty() || entry.prior == PriorItem::Untouchable) return;
     platform::Registry& registry = platform::MachineRegistry();
-    EnablePrivilege("SeRestorePrivilege", true);
+    PrivilegeScope restore("SeRestorePrivilege");
     std::error_code ec;
     if (registry.KeyExists(kUninstallKeyRoot, ec) && !ec) {
         std::string key = ProductUninstallKey();
@@ -468,7 +490,6 @@ void InstallJournal::UndoUninstallKey(const JournalEntry& entry) {
         }
     }
     if (!entry.backupPath.empty()) RemoveBackup(entry.backupPath);
-    EnablePrivilege("SeRestorePrivilege", false);
 }
 
 void InstallJournal::RollBack() {

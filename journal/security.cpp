@@ -99,14 +99,35 @@ bool ProcessIsMember(const SecurityId& group) {
     return group.Contains(geteuid());
 }
 
+namespace {
+
+// The capabilities of a privilege; empty for a name we do not know.
+std::vector<cap_value_t> CapabilitiesOf(std::string_view name) {
+    if (EqualsIgnoringAsciiCase(name, "SeBackupPrivilege")) return {CAP_DAC_READ_SEARCH};
+    if (EqualsIgnoringAsciiCase(name, "SeRestorePrivilege")) return {CAP_DAC_OVERRIDE, CAP_FOWNER};
+    return {};
+}
+
+}  // namespace
+
+bool PrivilegeEnabled(std::string_view name) {
+    std::vector<cap_value_t> caps = CapabilitiesOf(name);
+    if (caps.empty()) return false;
+    cap_t state = cap_get_proc();
+    if (!state) return false;
+    bool enabled = true;
+    for (cap_value_t cap : caps) {
+        cap_flag_value_t effective = CAP_CLEAR;
+        if (cap_get_flag(state, cap, CAP_EFFECTIVE, &effective) != 0 || effective != CAP_SET)
+            enabled = false;
+    }
+    cap_free(state);
+    return enabled;
+}
+
 bool EnablePrivilege(std::string_view name, bool enable) {
-    std::vector<cap_value_t> caps;
-    if (EqualsIgnoringAsciiCase(name, "SeBackupPrivilege"))
-        caps = {CAP_DAC_READ_SEARCH};
-    else if (EqualsIgnoringAsciiCase(name, "SeRestorePrivilege"))
-        caps = {CAP_DAC_OVERRIDE, CAP_FOWNER};
-    else
-        return false;
+    std::vector<cap_value_t> caps = CapabilitiesOf(name);
+    if (caps.empty()) return false;
     cap_t state = cap_get_proc();
     if (!state) return false;
     bool ok = true;

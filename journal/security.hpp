@@ -49,6 +49,12 @@ bool ProcessIsMember(const SecurityId& group);
 // or a capability the process is not permitted gives false, changing nothing.
 bool EnablePrivilege(std::string_view name, bool enable);
 
+// Whether the privilege is enabled now (all its capabilities effective); false
+// for an unknown name. Root starts with every capability effective: a caller
+// that switches a privilege on for one call switches it off afterwards only
+// when it was off before, or root would lose the rights it runs with.
+bool PrivilegeEnabled(std::string_view name);
+
 // The Windows access masks and entry flags the callers pass.
 namespace access {
 inline constexpr uint32_t FileAllAccess = 0x1F01FF;        // folders of the shared data

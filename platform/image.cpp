@@ -37,7 +37,7 @@ std::optional<Image> DecodeDib(std::span<const std::byte> dib, bool icon) {
     if (width <= 0 || height <= 0 || width > MaxSide || height > MaxSide) return std::nullopt;
 
     uint64_t paletteCount = bits <= 8 ? (colorsUsed ? colorsUsed : 1u << bits) : 0;
-    if (paletteCount > (1u << bits) && bits <= 8) return std::nullopt;
+    if (bits <= 8 && paletteCount > (1u << bits)) return std::nullopt;
     uint64_t paletteOffset = headerSize;
     uint64_t pixelOffset = paletteOffset + paletteCount * 4;
     uint64_t stride = (uint64_t(width) * bits + 31) / 32 * 4;

@@ -62,8 +62,9 @@ struct ResourceKey {
 class ResourceBundle {
 public:
     virtual ~ResourceBundle() = default;
-    // The bytes of a resource, any language when `language` is empty; they
-    // stay valid as long as the bundle lives. Empty span: not found.
+    // The bytes of a resource, any language when `language` is empty (the
+    // lowest language number then wins); they stay valid as long as the
+    // bundle lives. Empty span: not found.
     virtual std::span<const std::byte> Find(uint32_t type, uint32_t name,
                                             std::optional<uint16_t> language = {}) const = 0;
     virtual std::vector<ResourceKey> List() const = 0;
@@ -75,7 +76,9 @@ const ResourceBundle& OwnResources();
 // The bundle of another file; nullptr with ec set when it has none.
 std::unique_ptr<ResourceBundle> OpenResources(const std::string& path, std::error_code& ec);
 
-// Loads string resource `id` (UTF-8); nullopt when absent.
+// Loads string resource `id` (UTF-8) from block id / 16 + 1 of any language
+// (the resource compiler gives each block one language, that of its source
+// file); nullopt when absent, of length zero, or cut off by a short block.
 std::optional<std::string> LoadStringResource(const ResourceBundle& bundle, uint32_t id);
 
 // Why a file yields no bundle.

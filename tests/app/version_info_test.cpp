@@ -5,6 +5,7 @@
 
 #include "app/identity.hpp"
 #include "app/install_settings.hpp"
+#include "app/languages.hpp"
 #include "platform/resource_writer.hpp"
 #include "platform/roots.hpp"
 #include "support/test_env.hpp"
@@ -136,12 +137,15 @@ TEST(VersionInfo, ProductTextFollowsTheInterfaceLanguage) {
     auto d = Described({{"ProductName", "Arbolux"}, {"ProductVersion", "7.14 bêta"}});
     d.fixed->fileFlags = mp::vs_ff::PreRelease;
     VersionInfo v = Info(d);
+    mw::ResetLocaleStateForTesting();
     EXPECT_EQ(v.ProductText(), "Arbolux 7.14 bêta") << "the process starts in French";
-    mw::SetInterfaceLanguageSource([]() -> uint16_t { return 0x09; });
+    mw::SelectLanguage(1);
     EXPECT_EQ(v.ProductText(), "Arbolux 7.14 beta");
-    mw::SetInterfaceLanguageSource([]() -> uint16_t { return 0x080C; });  // French (Belgium)
+    mw::SelectLanguage(2);
+    EXPECT_EQ(v.ProductText(), "Arbolux 7.14 beta");
+    mw::SelectLanguage(0);
     EXPECT_EQ(v.ProductText(), "Arbolux 7.14 bêta");
-    mw::SetInterfaceLanguageSource(nullptr);
+    mw::ResetLocaleStateForTesting();
 }
 
 TEST(Identity, ApplicationIdFallsBackStepByStep) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "journal/journal.hpp"
+#include "platform/faulty_file_system.hpp"
 #include "platform/registry.hpp"
 #include "platform/roots.hpp"
 #include "support/test_env.hpp"
@@ -30,6 +31,26 @@ inline void RestoreEnv(const char* name, const std::optional<std::string>& value
         unsetenv(name);
     }
 }
+
+// Two file systems: with `split`, a rename between the temporary folder and
+// anywhere else fails as it does across devices.
+class TwoDevices : public mw::platform::FaultyFileSystem {
+public:
+    TwoDevices(mw::platform::FileSystem& inner, std::string tmp, bool split = true)
+        : FaultyFileSystem(inner), tmp_(std::move(tmp)), split_(split) {}
+    std::error_code Rename(const std::string& from, const std::string& to) override {
+        if (split_ && from.starts_with(tmp_ + "/") != to.starts_with(tmp_ + "/")) {
+            ++crossings;
+            return std::make_error_code(std::errc::cross_device_link);
+        }
+        return FaultyFileSystem::Rename(from, to);
+    }
+    int crossings = 0;
+
+private:
+    std::string tmp_;
+    bool split_;
+};
 
 class JournalFixture : public ::testing::Test {
 protected:
@@ -58,6 +79,15 @@ protected:
             ++n;
         }
         return n;
+    }
+
+    std::string ListTemp() const {
+        std::string out;
+        for (auto it = std::filesystem::recursive_directory_iterator(tmp);
+             it != std::filesystem::recursive_directory_iterator(); ++it) {
+            out += it->path().string() + "\n";
+        }
+        return out;
     }
 
     static mode_t ModeOf(const std::string& path) {

@@ -3,11 +3,14 @@
 #include <acl/libacl.h>
 #include <gtest/gtest.h>
 #include <sys/acl.h>
+#include <sys/capability.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -179,25 +182,6 @@ TEST_F(JournalTest, AReplacedFileComesBackExactlyAsItWas) {
     EXPECT_EQ(TempItems(), 0u) << "no backup and no backup folder stays";
 }
 
-// Two file systems: a rename between the temporary folder and anywhere else
-// fails as it does across devices.
-class TwoDevices : public mw::platform::FaultyFileSystem {
-public:
-    TwoDevices(mw::platform::FileSystem& inner, std::string tmp)
-        : FaultyFileSystem(inner), tmp_(std::move(tmp)) {}
-    std::error_code Rename(const std::string& from, const std::string& to) override {
-        if (from.starts_with(tmp_ + "/") != to.starts_with(tmp_ + "/")) {
-            ++crossings;
-            return std::make_error_code(std::errc::cross_device_link);
-        }
-        return FaultyFileSystem::Rename(from, to);
-    }
-    int crossings = 0;
-
-private:
-    std::string tmp_;
-};
-
 // Moving to a temporary folder on another file system falls back to a copy
 // and a deletion, both ways, and still restores everything.
 TEST_F(JournalTest, BackupsAcrossFileSystemsAreCopiedAndDeleted) {
@@ -209,7 +193,7 @@ TEST_F(JournalTest, BackupsAcrossFileSystemsAreCopiedAndDeleted) {
     SetXattr(path, "user.keep", "yes");
     mwtest::TreeSnapshot before = mwtest::SnapshotTree(root);
 
-    TwoDevices twoDevices(mw::platform::Files(), tmp);
+    mwtest::TwoDevices twoDevices(mw::platform::Files(), tmp);
     mw::platform::SetFilesForTesting(&twoDevices);
     ASSERT_TRUE(journal.RecordFile(path, 0, false));
     EXPECT_EQ(twoDevices.crossings, 1);
@@ -524,6 +508,26 @@ private:
     mw::platform::Registry& inner_;
 };
 
+// The privileges are switched on around the registry calls and then back to
+// what they were: root keeps the capabilities it runs with.
+TEST_F(JournalTest, SavingAndRestoringTheKeyLeavesTheCapabilitiesAsTheyWere) {
+    auto effective = [] {
+        cap_t c = cap_get_proc();
+        char* text = cap_to_text(c, nullptr);
+        std::string out = text;
+        cap_free(text);
+        cap_free(c);
+        return out;
+    };
+    const std::string before = effective();
+    ASSERT_FALSE(registry->CreateKey(kProductKey));
+    ASSERT_TRUE(journal.RecordUninstallKey(true));
+    EXPECT_EQ(effective(), before);
+    journal.MarkResult(true);
+    journal.RollBack();
+    EXPECT_EQ(effective(), before);
+}
+
 TEST_F(JournalTest, AKeyThatCannotBeSavedIsNotDeleted) {
     ASSERT_FALSE(registry->CreateKey(kProductKey));
     ASSERT_FALSE(registry->SetValue(kProductKey, "DisplayName", RegValue::String("Arbolux 7.12")));
@@ -677,6 +681,86 @@ TEST_F(JournalTest, BackupNamesAreUniqueAndPrivate) {
     EXPECT_TRUE(fs::is_directory(fs::path(reserved).parent_path()));
     EXPECT_EQ(ModeOf(fs::path(reserved).parent_path().parent_path()), 0700u);
     EXPECT_EQ(journal.BackupToTemp(root + "/missing", false), "");
+}
+
+}  // namespace
+
+namespace {
+
+// --------------------------------------------------------------- the user's home
+
+// Runs `body` in a child process whose target user is nobody with `home`;
+// the child's exit code is the number of the first failed check.
+int InChildAsTarget(const std::string& home, const std::function<int()>& body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        mw::platform::SetTargetUserForTesting({65534, 65534, "nobody", home});
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+uid_t OwnerOf(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
+}
+
+// Below the target user's home the journal acts as that user: the folders it
+// makes are the user's, an earlier shortcut goes to root's private backup and
+// comes back the user's, and no link the user planted leads it elsewhere.
+TEST(JournalInHome, ActsAsTheUserAndFollowsNoPlantedLink) {
+    if (geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+    // Below /tmp: the user must be able to reach its home.
+    char templ[] = "/tmp/mw-home-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    const std::string dir = templ;
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    const std::string home = dir + "/home";
+    const std::string victim = dir + "/victim";
+    fs::create_directories(home + "/Desktop");
+    fs::create_directories(victim);
+    fs::create_directories(dir + "/tmp");
+    mwtest::WriteFile(victim + "/passwd", "root's file");
+    mwtest::WriteFile(home + "/Desktop/Arbolux.desktop", "earlier shortcut");
+    ASSERT_EQ(chmod((home + "/Desktop/Arbolux.desktop").c_str(), 0750), 0);
+    for (const char* p : {"", "/Desktop", "/Desktop/Arbolux.desktop"}) {
+        ASSERT_EQ(chown((home + p).c_str(), 65534, 65534), 0);
+    }
+    // What the user planted: a link to root's folder, a link to root's file.
+    fs::create_directory_symlink(victim, home + "/Linked");
+    fs::create_symlink(victim + "/passwd", home + "/Desktop/evil");
+    ASSERT_EQ(lchown((home + "/Linked").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(lchown((home + "/Desktop/evil").c_str(), 65534, 65534), 0);
+    const mwtest::TreeSnapshot before = mwtest::SnapshotTree(dir);
+
+    int rc = InChildAsTarget(home, [&] {
+        setenv("TMPDIR", (dir + "/tmp").c_str(), 1);
+        mw::InstallJournal journal("Arbolux 7", "Arbolux 7.13c");
+        journal.previousEntries.push_back(
+            Entry(Kind::DesktopShortcut, home + "/Desktop/Arbolux.desktop"));
+        // The earlier desktop shortcut is moved out of the way, into a
+        // folder of the user's that did not exist.
+        if (!journal.RecordShortcut(2, home + "/Desktop/Apps/Arbolux")) return 1;
+        if (fs::exists(home + "/Desktop/Arbolux.desktop")) return 2;
+        if (OwnerOf(home + "/Desktop/Apps") != 65534) return 3;
+        if (OwnerOf(home + "/Desktop/Apps/Arbolux") != 65534) return 4;
+        mwtest::WriteFile(home + "/Desktop/Apps/Arbolux/new.desktop", "new shortcut");
+        journal.MarkResult(true, home + "/Desktop/Apps/Arbolux/new.desktop");
+        // A folder through the user's link: nothing may appear in root's.
+        if (journal.RecordFile(home + "/Linked/sub/file", 0, false)) return 5;
+        if (fs::exists(victim + "/sub")) return 6;
+        // A link where a file goes is moved away itself, never followed.
+        if (!journal.RecordFile(home + "/Desktop/evil", 0, false)) return 7;
+        if (mwtest::ReadFile(victim + "/passwd") != "root's file") return 8;
+        journal.MarkResult(false);
+        journal.RollBack();
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(dir)), "");
+    fs::remove_all(dir);
 }
 
 }  // namespace

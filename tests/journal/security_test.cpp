@@ -85,6 +85,28 @@ TEST(EnablePrivilege, RaisesAndLowersTheCapabilitiesOfThePrivilege) {
     EXPECT_EQ(rc, 0);
 }
 
+TEST(EnablePrivilege, PrivilegeEnabledTellsTheEffectiveState) {
+    if (!Permitted(CAP_DAC_READ_SEARCH) || !Permitted(CAP_DAC_OVERRIDE) || !Permitted(CAP_FOWNER))
+        GTEST_SKIP() << "the capabilities are not permitted to this process";
+    int rc = InChild([] {
+        if (!SetCaps({CAP_DAC_READ_SEARCH, CAP_DAC_OVERRIDE, CAP_FOWNER}, CAP_EFFECTIVE, CAP_CLEAR))
+            return 1;
+        if (PrivilegeEnabled("SeBackupPrivilege") || PrivilegeEnabled("SeRestorePrivilege"))
+            return 2;
+        if (!EnablePrivilege("SeBackupPrivilege", true)) return 3;
+        if (!PrivilegeEnabled("SeBackupPrivilege") || PrivilegeEnabled("SeRestorePrivilege"))
+            return 4;
+        // Restore counts as enabled only with both of its capabilities.
+        if (!SetCaps({CAP_DAC_OVERRIDE}, CAP_EFFECTIVE, CAP_SET)) return 5;
+        if (PrivilegeEnabled("SeRestorePrivilege")) return 6;
+        if (!SetCaps({CAP_FOWNER}, CAP_EFFECTIVE, CAP_SET)) return 7;
+        if (!PrivilegeEnabled("SeRestorePrivilege")) return 8;
+        if (PrivilegeEnabled("SeShutdownPrivilege") || PrivilegeEnabled("")) return 9;
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
+}
+
 TEST(EnablePrivilege, UnknownOrNotPermittedChangesNothing) {
     if (!Permitted(CAP_DAC_OVERRIDE) || !Permitted(CAP_FOWNER))
         GTEST_SKIP() << "the capabilities are not permitted to this process";

@@ -50,8 +50,26 @@ const RegValue kOther = RegValue::String("other", RegType::ExpandSz);
 constexpr auto kMissing = std::errc::no_such_file_or_directory;
 constexpr auto kInvalid = std::errc::invalid_argument;
 
+// "d\\d\\...": `levels` levels.
+std::string Deep(int levels) {
+    std::string path = "d";
+    for (int i = 1; i < levels; ++i) path += "\\d";
+    return path;
+}
+
 const std::vector<Case>& Cases() {
     static const std::vector<Case> cases = {
+        {"NestingIsLimitedTo512Levels",
+         {{Op::Create, Deep(513), {}, {}, kInvalid},
+          {Op::Exists, "d", {}, {}, {}, "0"},
+          {Op::Create, Deep(512)},
+          {Op::Exists, Deep(512), {}, {}, {}, "1"},
+          {Op::Save, "d", {}, {}, {}, "deep"},
+          {Op::Create, "top"},
+          {Op::Restore, "top", {}, {}, {}, "deep"},  // 1 + 511 levels fit
+          {Op::Create, "top\\one"},
+          {Op::Restore, "top\\one", {}, {}, kInvalid, "deep"},  // 2 + 511 do not
+          {Op::SubKeys, "top\\one", {}, {}, {}, ""}}},
         {"CreateMakesParentsAndIgnoresCase",
          {{Op::Create, "Software\\Meridan Works\\Arbolux 7"},
           {Op::Exists, "Software", {}, {}, {}, "1"},

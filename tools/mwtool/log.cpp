@@ -1,12 +1,14 @@
 // mwtool log read FILE: shows what the installer takes from an install log,
-// one tab-separated record a line. The exit code is 0 also for a log that
-// stops early: the output shows how far it was taken.
+// one tab-separated record a line. A log without byte order mark is read in
+// the ANSI code page of the user's language unless --code-page names one. The exit code is 0 also
+// for a log that stops early: the output shows how far it was taken.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "command.hpp"
 #include "journal/journal.hpp"
+#include "platform/locale.hpp"
 
 namespace mwtool {
 namespace {
@@ -25,7 +27,8 @@ void Line(const std::string& head, const std::string& text) {
 
 int LogCommand(const Args& args) {
     if (args.empty() || args[0] != "read") return Usage();
-    unsigned codePage = 1252;
+    // The user's language decides, as it does for the installer.
+    unsigned codePage = mw::platform::SystemAnsiCodePage();
     std::string file;
     for (std::size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--code-page" && i + 1 < args.size()) {

@@ -1,0 +1,117 @@
+#include "platform/message_box.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/ui_dump.hpp"
+#include "support/env_guard.hpp"
+#include "support/test_env.hpp"
+
+namespace mw::platform {
+namespace {
+
+TEST(HeadlessMessageBoxes, DefaultButtonAnswersWhenNoAnswerIsQueued) {
+    struct Case {
+        uint32_t type;
+        int result;
+    };
+    const Case cases[] = {
+        {mb::Ok, idc::Ok},
+        {mb::Ok | mb::DefButton2, idc::Ok},  // a default the box lacks: the first
+        {mb::OkCancel, idc::Ok},
+        {mb::OkCancel | mb::DefButton2, idc::Cancel},
+        {mb::AbortRetryIgnore, idc::Abort},
+        {mb::AbortRetryIgnore | mb::DefButton2, idc::Retry},
+        {mb::AbortRetryIgnore | mb::DefButton3, idc::Ignore},
+        {mb::YesNoCancel | mb::IconQuestion, idc::Yes},
+        {mb::YesNoCancel | mb::DefButton3, idc::Cancel},
+        {mb::YesNo, idc::Yes},
+        {mb::YesNo | mb::DefButton2, idc::No},
+        {mb::YesNo | mb::DefButton3, idc::Yes},
+        {mb::RetryCancel | mb::IconExclamation, idc::Retry},
+        {mb::RetryCancel | mb::DefButton2, idc::Cancel},
+    };
+    HeadlessMessageBoxes boxes;
+    for (const Case& c : cases) {
+        EXPECT_EQ(boxes.Show(nullptr, "t", "c", c.type), c.result) << std::hex << c.type;
+    }
+    EXPECT_EQ(boxes.shown.size(), std::size(cases));
+}
+
+TEST(HeadlessMessageBoxes, RecordsAndAnswersInOrder) {
+    HeadlessMessageBoxes boxes;
+    boxes.answers = {idc::Retry, idc::Retry, idc::Cancel};
+    EXPECT_EQ(boxes.Show(nullptr, "close it", "Title", 0x35), idc::Retry);
+    EXPECT_EQ(boxes.Show(nullptr, "close it", "Title", 0x35), idc::Retry);
+    EXPECT_EQ(boxes.Show(nullptr, "close it", "Title", 0x35), idc::Cancel);
+    EXPECT_EQ(boxes.Show(nullptr, "close it", "Title", 0x35), idc::Retry);  // queue empty
+    ASSERT_EQ(boxes.shown.size(), 4u);
+    EXPECT_EQ(boxes.shown[2].text, "close it");
+    EXPECT_EQ(boxes.shown[2].caption, "Title");
+    EXPECT_EQ(boxes.shown[2].type, 0x35u);
+}
+
+TEST(HeadlessMessageBoxes, DumpsWhatItShowsWhenAsked) {
+    mwtest::ScratchDir dir;
+    mwtest::EnvGuard env;
+    env.Set("MW_UI_DUMP", dir / "dump.txt");
+    HeadlessMessageBoxes boxes;
+    boxes.Show(nullptr, "Line 1\r\nLine\t2 \\ end", "Cap", 0x124 | mb::RtlReading);
+    boxes.Show(nullptr, "Second", "Cap 2", 0);
+    boxes.Show(nullptr, "Initialization Error", "", 0x12010);
+    EXPECT_EQ(mwtest::ReadFile(dir / "dump.txt"),
+              "window\tMessageBox\tCap\t0\t0\t0\t0\n"
+              "control\tIcon\t20\tquestion\t0\t0\t0\t0\t\n"
+              "control\tStatic\t65535\tLine 1\\r\\nLine\\t2 \\\\ end\t0\t0\t0\t0\trtl\n"
+              "control\tButton\t6\tYes\t0\t0\t0\t0\t\n"
+              "control\tButton\t7\tNo\t0\t0\t0\t0\tdefault,focus\n"
+              "end\n"
+              "window\tMessageBox\tCap 2\t0\t0\t0\t0\n"
+              "control\tStatic\t65535\tSecond\t0\t0\t0\t0\t\n"
+              "control\tButton\t1\tOK\t0\t0\t0\t0\tdefault,focus\n"
+              "end\n"
+              "window\tMessageBox\tError\t0\t0\t0\t0\n"
+              "control\tIcon\t20\terror\t0\t0\t0\t0\t\n"
+              "control\tStatic\t65535\tInitialization Error\t0\t0\t0\t0\t\n"
+              "control\tButton\t1\tOK\t0\t0\t0\t0\tdefault,focus\n"
+              "end\n");
+    EXPECT_EQ(boxes.shown.at(2).caption, "");
+}
+
+TEST(MessageBoxes, ProcessWideServiceFollowsTheEnvironmentAndTests) {
+    mwtest::EnvGuard env;
+    env.Set("MW_HEADLESS", "1");
+    auto* headless = dynamic_cast<HeadlessMessageBoxes*>(&MessageBoxes());
+    ASSERT_NE(headless, nullptr);
+    HeadlessMessageBoxes mine;
+    SetMessageBoxesForTesting(&mine);
+    EXPECT_EQ(&MessageBoxes(), &mine);
+    SetMessageBoxesForTesting(nullptr);
+    EXPECT_EQ(&MessageBoxes(), headless);
+    env.Set("MW_HEADLESS", "0");
+    EXPECT_EQ(dynamic_cast<HeadlessMessageBoxes*>(&MessageBoxes()), nullptr);
+}
+
+TEST(MessageBoxes, ProcessWideHeadlessServiceTakesAnswersFromTheEnvironment) {
+    // A fresh process, so that the service is created with this environment.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    mwtest::EnvGuard env;
+    env.Set("MW_HEADLESS", "1");
+    env.Set("MW_MSGBOX_ANSWERS", "4,2");
+    EXPECT_EXIT(
+        {
+            MessageBoxService& boxes = MessageBoxes();
+            int a = boxes.Show(nullptr, "t", "c", mb::RetryCancel);
+            int b = boxes.Show(nullptr, "t", "c", mb::RetryCancel);
+            int c = boxes.Show(nullptr, "t", "c", mb::YesNo | mb::DefButton2);
+            std::fprintf(stderr, "answers %d %d %d\n", a, b, c);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "answers 4 2 7");
+}
+
+}  // namespace
+}  // namespace mw::platform
