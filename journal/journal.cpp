@@ -2,9 +2,8 @@
 
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <filesystem>
 #include <set>
 #include <utility>
 #include <vector>
@@ -72,12 +71,8 @@ std::vector<std::string> Components(const std::string& path) {
 std::vector<std::string> NormalisedComponents(const std::string& path) {
     std::string full = path;
     if (full.empty() || full[0] != '/') {
-        std::vector<char> cwd(4096);
-        while (!getcwd(cwd.data(), cwd.size())) {
-            if (errno != ERANGE) break;
-            cwd.resize(cwd.size() * 2);
-        }
-        full = std::string(cwd.data()) + "/" + full;
+        std::error_code ec;
+        full = std::filesystem::current_path(ec).string() + "/" + full;
     }
     std::vector<std::string> out;
     for (std::string& part : Components(full)) {

@@ -471,10 +471,14 @@ std::error_code Initialise(sqlite3* db) {
 
 // Calls to a store that could not be opened: each one tries to open it
 // again, so a store that appears later (or a lock that goes away) is used.
+std::string MachineStorePath() {
+    return UnderMachineRoot("var/lib/mw/registry.db");
+}
+
 class LazyMachineRegistry final : public Registry {
 public:
     bool KeyExists(std::string_view key, std::error_code& ec) override {
-        Registry* r = Get(ec);
+        Registry* r = Get(ec, /*create=*/false);
         return r ? r->KeyExists(key, ec) : false;
     }
     std::error_code CreateKey(std::string_view key) override {
@@ -484,7 +488,7 @@ public:
     }
     std::optional<RegValue> GetValue(std::string_view key, std::string_view name,
                                      std::error_code& ec) override {
-        Registry* r = Get(ec);
+        Registry* r = Get(ec, /*create=*/false);
         return r ? r->GetValue(key, name, ec) : std::nullopt;
     }
     std::error_code SetValue(std::string_view key, std::string_view name,
@@ -504,11 +508,11 @@ public:
         return r ? r->DeleteTree(key) : ec;
     }
     std::vector<std::string> SubKeys(std::string_view key, std::error_code& ec) override {
-        Registry* r = Get(ec);
+        Registry* r = Get(ec, /*create=*/false);
         return r ? r->SubKeys(key, ec) : std::vector<std::string>();
     }
     std::vector<std::string> ValueNames(std::string_view key, std::error_code& ec) override {
-        Registry* r = Get(ec);
+        Registry* r = Get(ec, /*create=*/false);
         return r ? r->ValueNames(key, ec) : std::vector<std::string>();
     }
     std::error_code SaveKey(std::string_view key, const std::string& file) override {
@@ -529,9 +533,17 @@ public:
     }
 
 private:
-    Registry* Get(std::error_code& ec) {
+    // Reading never creates the store: a machine without one simply has no
+    // keys, and a run that only looks (start-up, detection) leaves nothing
+    // behind. The first write creates it.
+    Registry* Get(std::error_code& ec, bool create = true) {
         std::lock_guard lock(mutex_);
-        if (!store_) store_ = OpenMachineRegistry(ec);
+        if (!store_) {
+            struct stat st;
+            if (!create && ::lstat(MachineStorePath().c_str(), &st) != 0 && errno == ENOENT)
+                return nullptr;
+            store_ = OpenMachineRegistry(ec);
+        }
         return store_.get();
     }
     std::mutex mutex_;
@@ -586,7 +598,7 @@ std::unique_ptr<Registry> OpenMachineRegistry(std::error_code& ec) {
     for (const char* folder : {"var", "var/lib", "var/lib/mw"}) {
         if ((ec = MakeFolder(UnderMachineRoot(folder)))) return nullptr;
     }
-    return OpenRegistryAt(UnderMachineRoot("var/lib/mw/registry.db"), ec);
+    return OpenRegistryAt(MachineStorePath(), ec);
 }
 
 Registry& MachineRegistry() {
