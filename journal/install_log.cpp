@@ -16,59 +16,14 @@
 namespace mw {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
-
 // ---------------------------------------------------------------- text codecs
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-std::string ToUtf8(std::u32string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char32_t c : text) AppendUtf8(out, c);
-    return out;
-}
-
-// A lone surrogate gives U+FFFD.
-std::u32string FromUtf16(std::u16string_view in) {
-    std::u32string out;
-    out.reserve(in.size());
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        char16_t u = in[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
-            in[i + 1] <= 0xDFFF) {
-            out += 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            out += kReplacement;
-        } else {
-            out += u;
-        }
-    }
-    return out;
-}
 
 // One line of ANSI text in the interface language's code page. A byte the
 // code page does not define becomes U+FFFD; a code page the system cannot
 // convert keeps ASCII and replaces every other byte.
 std::u32string DecodeAnsi(std::string_view bytes, unsigned codePage) {
-    return FromUtf16(platform::Utf8ToUtf16(platform::ConvertFromCodePage(bytes, codePage)));
+    return platform::Utf16ToUtf32(
+        platform::Utf8ToUtf16(platform::ConvertFromCodePage(bytes, codePage)));
 }
 
 // What the locale classes as white space.
@@ -119,7 +74,7 @@ public:
             // A last odd byte cannot form a unit and is dropped; a line cut
             // short by a read error is not taken.
             if (units.empty() || failed_) return false;
-            line = FromUtf16(units);
+            line = platform::Utf16ToUtf32(units);
         } else {
             std::string bytes;
             for (;;) {
@@ -261,7 +216,7 @@ bool ParseEntry(std::u32string_view line, JournalEntry& entry) {
     entry.succeeded = succeeded;
     if (entry.kind != JournalEntryKind::UninstallKey &&
         entry.kind != JournalEntryKind::ApplicationRegistration) {
-        entry.path = ToUtf8(text);
+        entry.path = platform::Utf32ToUtf8(text);
     }
     return true;
 }
@@ -417,16 +372,16 @@ InstallLogContents InstallLogFile::Read(platform::InputFile& in, unsigned codePa
                     if (!After(line, U"Install", rest)) return stop();
                     std::size_t dashes = rest.find(U"--");
                     if (dashes != std::u32string_view::npos) rest = rest.substr(0, dashes);
-                    c.product = ToUtf8(Trim(rest));
+                    c.product = platform::Utf32ToUtf8(Trim(rest));
                     break;
                 }
                 case 3:
                     if (!HeaderValue(line, U"Install Path : ", rest)) return stop();
-                    c.installPath = ToUtf8(Trim(rest));
+                    c.installPath = platform::Utf32ToUtf8(Trim(rest));
                     break;
                 case 4:
                     if (!HeaderValue(line, U"Shortcut Path : ", rest)) return stop();
-                    c.shortcutPath = ToUtf8(Trim(rest));
+                    c.shortcutPath = platform::Utf32ToUtf8(Trim(rest));
                     break;
                 default:
                     break;

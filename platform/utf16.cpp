@@ -35,10 +35,10 @@ void AppendUtf16(std::u16string& out, char32_t c) {
     }
 }
 
-template <typename Unit>
-std::string FromUtf16(std::size_t count, Unit unitAt) {
-    std::string out;
-    out.reserve(count);
+// Calls `emit` with every code point of `count` UTF-16 units; a lone
+// surrogate gives U+FFFD.
+template <typename Unit, typename Emit>
+void DecodeUtf16(std::size_t count, Unit unitAt, Emit emit) {
     for (std::size_t i = 0; i < count; ++i) {
         char32_t c = unitAt(i);
         if (c >= 0xD800 && c <= 0xDBFF) {
@@ -52,8 +52,15 @@ std::string FromUtf16(std::size_t count, Unit unitAt) {
         } else if (c >= 0xDC00 && c <= 0xDFFF) {
             c = Replacement;
         }
-        AppendUtf8(out, c);
+        emit(c);
     }
+}
+
+template <typename Unit>
+std::string FromUtf16(std::size_t count, Unit unitAt) {
+    std::string out;
+    out.reserve(count);
+    DecodeUtf16(count, unitAt, [&](char32_t c) { AppendUtf8(out, c); });
     return out;
 }
 
@@ -103,6 +110,22 @@ std::u16string Utf8ToUtf16(std::string_view text) {
         AppendUtf16(out, c);
         i += extra + 1;
     }
+    return out;
+}
+
+std::u32string Utf16ToUtf32(std::u16string_view text) {
+    std::u32string out;
+    out.reserve(text.size());
+    DecodeUtf16(
+        text.size(), [&](std::size_t i) { return char32_t(text[i]); },
+        [&](char32_t c) { out += c; });
+    return out;
+}
+
+std::string Utf32ToUtf8(std::u32string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t c : text) AppendUtf8(out, c);
     return out;
 }
 

@@ -20,4 +20,8 @@ std::string Utf16LeToUtf8(std::span<const std::byte> bytes);
 // UTF-8 to UTF-16LE bytes, without terminating zero.
 std::vector<std::byte> Utf8ToUtf16Le(std::string_view text);
 
+// Code points, for readers that work character by character.
+std::u32string Utf16ToUtf32(std::u16string_view text);
+std::string Utf32ToUtf8(std::u32string_view text);
+
 }  // namespace mw::platform
