@@ -9,7 +9,8 @@
 # usage: bench/payload/run.sh [BUILD_DIR] [WORK_DIR]
 # Everything goes below WORK_DIR (default: a new folder in /tmp, removed at
 # the end); the machine root and home of the extraction point there too.
-# REPEAT (default 3) sets how many runs of each command the best is taken from.
+# REPEAT (default 3) sets how many runs of each command the best is taken from;
+# SCALES (default "1 20") which payload sizes are measured.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build}" && pwd)
@@ -45,7 +46,7 @@ measure() {
 }
 
 results=()
-for scale in 1 20; do
+for scale in ${SCALES:-1 20}; do
     src="$work/src$scale" archive="$work/payload$scale.bz2"
     echo "generating the payload (scale $scale)..." >&2
     python3 "$here/generate.py" "$src" --scale "$scale"
