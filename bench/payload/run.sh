@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Payload extraction against plain bzip2 decoding, on a payload shaped like the
 # product's (58 entries, about 23 MB) and on one 20 times larger. Reports, side
-# by side: the best of three wall-clock and CPU times of
+# by side: the best wall-clock and CPU times of several runs of
 #   bzip2 -dc ARCHIVE > /dev/null
 #   mwtool payload extract ARCHIVE --quiet ...   (verify, rewind, extract, CRC-32 read-back)
 # their ratio, and the peak resident memory of each (from /usr/bin/time -v).
@@ -9,6 +9,8 @@
 # usage: bench/payload/run.sh [BUILD_DIR] [WORK_DIR]
 # Everything goes below WORK_DIR (default: a new folder in /tmp, removed at
 # the end); the machine root and home of the extraction point there too.
+# REPEAT (default 3) sets how many runs of each command the best is taken from;
+# SCALES (default "1 20") which payload sizes are measured.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build}" && pwd)
@@ -23,12 +25,12 @@ export MW_ROOT="$work/root" HOME="$work/home"
 unset SUDO_UID PKEXEC_UID XDG_DATA_HOME
 mkdir -p "$MW_ROOT" "$HOME"
 
-# measure PREPARE COMMAND...: runs PREPARE (untimed) and COMMAND three times;
+# measure PREPARE COMMAND...: runs PREPARE (untimed) and COMMAND $REPEAT times;
 # prints "wall cpu maxrss_kb" of the fastest run (peak memory: the largest seen).
 measure() {
     local prepare="$1" best_wall="" best_cpu="" rss=0 out
     shift
-    for _ in 1 2 3; do
+    for _ in $(seq "${REPEAT:-3}"); do
         "$prepare"
         out=$(/usr/bin/time -v "$@" 2>&1 >/dev/null | tail -n 30) || { echo "failed: $*" >&2; exit 1; }
         local wall cpu r
@@ -44,7 +46,7 @@ measure() {
 }
 
 results=()
-for scale in 1 20; do
+for scale in ${SCALES:-1 20}; do
     src="$work/src$scale" archive="$work/payload$scale.bz2"
     echo "generating the payload (scale $scale)..." >&2
     python3 "$here/generate.py" "$src" --scale "$scale"

@@ -9,6 +9,7 @@
 // with every written file holding its entry's size and CRC-32, or one error
 // code, never a crash, a hang or memory beyond the table's cap.
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -173,6 +174,8 @@ void StageMachineRoot() {
     static bool done = [] {
         static char root[] = "/tmp/mw-payload-fuzz-XXXXXX";
         Check(mkdtemp(root) != nullptr);
+        // Nothing is ever written there, so the empty folder goes at exit.
+        std::atexit([] { rmdir(root); });
         setenv("MW_ROOT", root, 1);
         setenv("HOME", root, 1);
         unsetenv("PKEXEC_UID");
