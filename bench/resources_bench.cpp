@@ -15,10 +15,10 @@ namespace mp = mw::platform;
 namespace {
 
 std::string BundleFile(std::size_t payloadBytes) {
-    std::string path = (std::filesystem::temp_directory_path() /
-                        ("mw-res-bench-" + std::to_string(::getpid()) + "-" +
-                         std::to_string(payloadBytes)))
-                           .string();
+    std::string path =
+        (std::filesystem::temp_directory_path() /
+         ("mw-res-bench-" + std::to_string(::getpid()) + "-" + std::to_string(payloadBytes)))
+            .string();
     mp::ResourceMap m;
     m[{mp::rt::Payload, 134, 0}] = std::vector<std::byte>(payloadBytes, std::byte{0x42});
     for (uint32_t block = 1; block <= 1200; block += 7) {

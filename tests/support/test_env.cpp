@@ -22,15 +22,16 @@ ScratchDir::~ScratchDir() {
     // Tests may leave read-only files and folders behind.
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add |
-                                         std::filesystem::perm_options::nofollow,
-                                     ec);
+        std::filesystem::permissions(
+            it->path(), std::filesystem::perms::owner_all,
+            std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ec);
     }
     std::filesystem::remove_all(path_, ec);
 }
 
-std::string BinPath(const std::string& program) { return std::string(MW_BIN_DIR) + "/" + program; }
+std::string BinPath(const std::string& program) {
+    return std::string(MW_BIN_DIR) + "/" + program;
+}
 
 void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -56,7 +56,8 @@ TEST(MwtoolLog, ReadShowsWhatIsTakenAlsoFromALogThatStopsEarly) {
     mwtest::WriteFile(log, Le(text));
 
     int status = 0;
-    std::string out = RunCommand(Quote(mwtest::BinPath("mwtool")) + " log read " + Quote(log), status);
+    std::string out =
+        RunCommand(Quote(mwtest::BinPath("mwtool")) + " log read " + Quote(log), status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out,
               "product\tArbolux 7.13c\n"
@@ -87,8 +88,8 @@ TEST(MwtoolLog, AnsiLogsUseTheGivenCodePage) {
 TEST(MwtoolLog, MissingFileShowsNothingTaken) {
     mwtest::ScratchDir dir;
     int status = 0;
-    std::string out =
-        RunCommand(Quote(mwtest::BinPath("mwtool")) + " log read " + Quote(dir / "none.ulog"), status);
+    std::string out = RunCommand(
+        Quote(mwtest::BinPath("mwtool")) + " log read " + Quote(dir / "none.ulog"), status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out, "product\t\ninstall_path\t\nshortcut_path\t\n");
     RunCommand(Quote(mwtest::BinPath("mwtool")) + " log 2>/dev/null", status);
