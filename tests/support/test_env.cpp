@@ -1,6 +1,9 @@
 #include "support/test_env.hpp"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -31,6 +34,33 @@ ScratchDir::~ScratchDir() {
 
 std::string BinPath(const std::string& program) {
     return std::string(MW_BIN_DIR) + "/" + program;
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& stdinFile) {
+    ScratchDir io;
+    const std::string outFile = io / "stdout", errFile = io / "stderr";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = ::open(stdinFile.c_str(), O_RDONLY);
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    RunResult r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = ReadFile(outFile);
+    r.err = ReadFile(errFile);
+    return r;
 }
 
 void WriteFile(const std::string& path, const std::string& content) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace mwtest {
 
@@ -22,6 +23,17 @@ private:
 
 // Full path of a program in build/bin.
 std::string BinPath(const std::string& program);
+
+struct RunResult {
+    int code = -1;  // exit code; -1 when killed by a signal
+    std::string out, err;
+};
+
+// Runs a program (a path, or a name looked up in $PATH) and waits for it,
+// with its output captured in files of a scratch folder of its own, so that
+// the folders under test hold only what the program made.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& stdinFile = "/dev/null");
 
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);

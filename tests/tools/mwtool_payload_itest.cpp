@@ -23,39 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
-
-// Runs a program with its output captured in files of a folder of its own,
-// so that the folders under test hold only what the program made.
-Result RunProgram(const std::string& program, const std::vector<std::string>& args,
-                  const std::string& stdinFile = "/dev/null") {
-    mwtest::ScratchDir io;
-    const std::string outFile = io / "stdout", errFile = io / "stderr";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int in = ::open(stdinFile.c_str(), O_RDONLY);
-        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    Result r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = mwtest::ReadFile(outFile);
-    r.err = mwtest::ReadFile(errFile);
-    return r;
-}
+using Result = mwtest::RunResult;
+using mwtest::RunProgram;
 
 Result Payload(std::vector<std::string> args) {
     args.insert(args.begin(), "payload");

@@ -17,37 +17,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
+using Result = mwtest::RunResult;
 
-Result RunProgram(const std::string& program, const std::vector<std::string>& args,
-                  const mwtest::ScratchDir& dir) {
-    std::string outFile = dir / "stdout", errFile = dir / "stderr";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    Result r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = mwtest::ReadFile(outFile);
-    r.err = mwtest::ReadFile(errFile);
-    return r;
-}
-
-Result Tool(const std::vector<std::string>& args, const mwtest::ScratchDir& dir) {
-    return RunProgram(mwtest::BinPath("mwtool"), args, dir);
+Result Tool(const std::vector<std::string>& args) {
+    return mwtest::RunProgram(mwtest::BinPath("mwtool"), args);
 }
 
 std::set<std::string> Lines(const std::string& text) {
@@ -72,7 +45,7 @@ std::set<std::string> Keys(const std::string& listing) {
 
 TEST(MwtoolRes, InstallerCarriesItsResources) {
     mwtest::ScratchDir dir;
-    Result r = Tool({"res", "list", mwtest::BinPath("InstallArbolux7.13c")}, dir);
+    Result r = Tool({"res", "list", mwtest::BinPath("InstallArbolux7.13c")});
     ASSERT_EQ(r.code, 0) << r.err;
     std::set<std::string> keys = Keys(r.out);
     EXPECT_EQ(Keys(r.out).size(), Lines(r.out).size()) << "every line is 'type name language size'";
@@ -112,31 +85,31 @@ TEST(MwtoolRes, SetGetRemoveOnACopyThatStillRuns) {
     for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = char(i * 7 + i / 251);
     mwtest::WriteFile(dir / "payload.bz2", payload);
 
-    ASSERT_EQ(Tool({"res", "set", copy, "260", "134", dir / "payload.bz2"}, dir).code, 0);
+    ASSERT_EQ(Tool({"res", "set", copy, "260", "134", dir / "payload.bz2"}).code, 0);
     mwtest::WriteFile(dir / "fr.txt", "bonjour");
-    ASSERT_EQ(Tool({"res", "set", copy, "manifest", "1", "0x40c", dir / "fr.txt"}, dir).code, 0);
+    ASSERT_EQ(Tool({"res", "set", copy, "manifest", "1", "0x40c", dir / "fr.txt"}).code, 0);
 
-    Result got = Tool({"res", "get", copy, "payload", "134", "-o", dir / "out.bin"}, dir);
+    Result got = Tool({"res", "get", copy, "payload", "134", "-o", dir / "out.bin"});
     ASSERT_EQ(got.code, 0) << got.err;
     EXPECT_EQ(mwtest::ReadFile(dir / "out.bin"), payload);
-    got = Tool({"res", "get", copy, "24", "1", "1036"}, dir);
+    got = Tool({"res", "get", copy, "24", "1", "1036"});
     EXPECT_EQ(got.out, "bonjour");
 
     // Without a language the existing one is replaced.
     mwtest::WriteFile(dir / "fr2.txt", "salut");
-    ASSERT_EQ(Tool({"res", "set", copy, "manifest", "1", dir / "fr2.txt"}, dir).code, 0);
-    Result list = Tool({"res", "list", copy}, dir);
+    ASSERT_EQ(Tool({"res", "set", copy, "manifest", "1", dir / "fr2.txt"}).code, 0);
+    Result list = Tool({"res", "list", copy});
     EXPECT_EQ(Lines(list.out),
               (std::set<std::string>{"manifest 1 0x040c 5", "payload 134 0x0000 300000"}));
 
     // The copy still runs and finds its own resources in place.
-    Result own = RunProgram(copy, {"res", "list", "--own"}, dir);
+    Result own = mwtest::RunProgram(copy, {"res", "list", "--own"});
     EXPECT_EQ(own.code, 0) << own.err;
     EXPECT_EQ(own.out, list.out);
 
-    ASSERT_EQ(Tool({"res", "remove", copy, "payload", "134"}, dir).code, 0);
-    ASSERT_EQ(Tool({"res", "remove", copy, "manifest", "1"}, dir).code, 0);
-    EXPECT_EQ(Tool({"res", "list", copy}, dir).out, "");
+    ASSERT_EQ(Tool({"res", "remove", copy, "payload", "134"}).code, 0);
+    ASSERT_EQ(Tool({"res", "remove", copy, "manifest", "1"}).code, 0);
+    EXPECT_EQ(Tool({"res", "list", copy}).out, "");
     EXPECT_EQ(mwtest::ReadFile(copy), mwtest::ReadFile(mwtest::BinPath("mwtool")));
 }
 
@@ -173,7 +146,7 @@ TEST(MwtoolRes, BadInputIsRefusedWithAMessage) {
         std::string joined;
         for (const auto& a : c.args) joined += a + " ";
         SCOPED_TRACE(joined);
-        Result r = Tool(c.args, dir);
+        Result r = Tool(c.args);
         EXPECT_EQ(r.code, c.code);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
@@ -193,9 +166,9 @@ TEST(MwtoolRes, BuildFromASourceTreeAndAttach) {
     mwtest::WriteFile(dir / "res/manifest/installer.manifest", "<assembly/>");
     mwtest::WriteFile(dir / "res/strings/00-french.tsv", "1000\tInstalleur\n1001\tOK\n");
     mwtest::WriteFile(dir / "res/strings/01-english.tsv", "2000\tInstaller\n");
-    Result r = Tool({"res", "build", dir / "res", dir / "out.res"}, dir);
+    Result r = Tool({"res", "build", dir / "res", dir / "out.res"});
     ASSERT_EQ(r.code, 0) << r.err;
-    Result list = Tool({"res", "list", dir / "out.res"}, dir);
+    Result list = Tool({"res", "list", dir / "out.res"});
     EXPECT_EQ(Keys(list.out),
               (std::set<std::string>{"version 1", "manifest 1", "string 63", "string 126"}));
     EXPECT_NE(list.out.find("string 63 0x040c"), std::string::npos);
@@ -205,18 +178,17 @@ TEST(MwtoolRes, BuildFromASourceTreeAndAttach) {
     mwtest::WriteFile(prog, "program");
     mwtest::WriteFile(dir / "blob", "payload");
     ASSERT_EQ(
-        Tool({"res", "attach", prog, dir / "out.res", "--raw", "260", "134", "0", dir / "blob"},
-             dir)
+        Tool({"res", "attach", prog, dir / "out.res", "--raw", "260", "134", "0", dir / "blob"})
             .code,
         0);
-    Result attached = Tool({"res", "list", prog}, dir);
+    Result attached = Tool({"res", "list", prog});
     EXPECT_EQ(Keys(attached.out).size(), 5u);
-    EXPECT_EQ(Tool({"res", "get", prog, "260", "134"}, dir).out, "payload");
+    EXPECT_EQ(Tool({"res", "get", prog, "260", "134"}).out, "payload");
 
     // A source mistake stops the build and names the file and line.
     mwtest::WriteFile(dir / "res/strings/02-german.tsv",
                       "3000\tInstallationsprogramm\nbroken line\n");
-    r = Tool({"res", "build", dir / "res", dir / "out.res"}, dir);
+    r = Tool({"res", "build", dir / "res", dir / "out.res"});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("02-german.tsv: line 2"), std::string::npos) << r.err;
 }
