@@ -54,16 +54,10 @@ class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (geteuid() != 0) GTEST_SKIP() << "start-up runs as root in these tests";
-        // Everyone may reach the scratch root, so a run as another user sees
-        // the same lock folder.
-        chmod(dir.path().c_str(), 0755);
-        mkdir((dir / "run").c_str(), 0755);
-        mkdir((dir / "run/lock").c_str(), 01777);
-        chmod((dir / "run/lock").c_str(), 01777);
+        // A run as another user sees the same lock folder and may write the
+        // dump.
+        mwtest::PrepareSharedMachineRoot(dir);
         mkdir((dir / "home").c_str(), 0755);
-        // The dump must be writable by whoever the installer runs as.
-        mkdir((dir / "out").c_str(), 01777);
-        chmod((dir / "out").c_str(), 01777);
         dump = dir / "out/dump.txt";
     }
 

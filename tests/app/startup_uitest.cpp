@@ -63,10 +63,7 @@ TEST(StartupOnDisplay, NonAdministratorGetsTheRightsMessageInARealWindow) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lang);
         mwtest::ScratchDir dir;
-        chmod(dir.path().c_str(), 0755);
-        for (const char* sub : {"run", "run/lock", "out"}) mkdir((dir / sub).c_str(), 0755);
-        chmod((dir / "run/lock").c_str(), 01777);
-        chmod((dir / "out").c_str(), 01777);
+        mwtest::PrepareSharedMachineRoot(dir);
         const std::string dump = dir / "out/dump.txt";
 
         mw::platform::ProcessOptions options;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,15 @@ ScratchDir::~ScratchDir() {
             std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ec);
     }
     std::filesystem::remove_all(path_, ec);
+}
+
+void PrepareSharedMachineRoot(const ScratchDir& dir) {
+    ::chmod(dir.path().c_str(), 0755);
+    ::mkdir((dir / "run").c_str(), 0755);
+    for (const char* open : {"run/lock", "out"}) {
+        ::mkdir((dir / open).c_str(), 01777);
+        ::chmod((dir / open).c_str(), 01777);  // whatever the umask
+    }
 }
 
 std::string BinPath(const std::string& program) {

@@ -21,6 +21,11 @@ private:
     std::string path_;
 };
 
+// Makes a scratch folder usable as MW_ROOT for programs run as any user:
+// the folder itself readable by all, run/lock open to all (as the machine's
+// is), and a folder "out" where anyone may write what a test reads back.
+void PrepareSharedMachineRoot(const ScratchDir& dir);
+
 // Full path of a program in build/bin.
 std::string BinPath(const std::string& program);
 
