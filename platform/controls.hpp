@@ -52,6 +52,10 @@ inline constexpr int Close = 0xF060;
 inline constexpr int Restore = 0xF120;
 }  // namespace sc
 
+// The system's words for its window-menu items, in the system's language
+// (English, as the system's message texts), with their access keys.
+std::string SystemMenuText(int command);
+
 // An item of a list control (the extended combo box): text, index in the
 // control's image list (-1: none) and a value of the caller's.
 struct ListItem {

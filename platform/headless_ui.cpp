@@ -32,6 +32,23 @@ Rect Union(const Rect& a, const Rect& b) {
     return {x, y, std::max(a.right(), b.right()) - x, std::max(a.bottom(), b.bottom()) - y};
 }
 
+std::string SystemMenuText(int command) {
+    switch (command) {
+        case sc::Minimize:
+            return "Mi&nimize";
+        case sc::Restore:
+            return "&Restore";
+        case sc::Maximize:
+            return "Ma&ximize";
+        case sc::Size:
+            return "&Size";
+        case sc::Close:
+            return "&Close";
+        default:
+            return {};
+    }
+}
+
 std::string ToLabelText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -47,55 +64,6 @@ std::string ToLabelText(std::string_view text) {
         }
     }
     return out;
-}
-
-std::string DumpClassOf(ControlKind kind) {
-    switch (kind) {
-        case ControlKind::PushButton:
-        case ControlKind::DefPushButton:
-            return "Button";
-        case ControlKind::GroupBox:
-            return "GroupBox";
-        case ControlKind::RadioButton:
-            return "RadioButton";
-        case ControlKind::CheckBox:
-            return "CheckBox";
-        case ControlKind::Text:
-            return "Static";
-        case ControlKind::WhiteRect:
-            return "Rect";
-        case ControlKind::Bitmap:
-            return "Bitmap";
-        case ControlKind::Icon:
-            return "Icon";
-        case ControlKind::EtchedLine:
-            return "Line";
-        case ControlKind::Edit:
-            return "Edit";
-        case ControlKind::ComboBoxEx:
-            return "ComboBoxEx";
-        case ControlKind::ProgressBar:
-            return "Progress";
-        case ControlKind::Tree:
-            return "Tree";
-    }
-    return "Control";
-}
-
-std::string DumpStates(bool isDefault, bool focused, bool enabled, bool visible, bool checked,
-                       bool readOnly) {
-    std::string s;
-    auto add = [&s](const char* word) {
-        if (!s.empty()) s += ',';
-        s += word;
-    };
-    if (isDefault) add("default");
-    if (focused) add("focus");
-    if (!enabled) add("disabled");
-    if (!visible) add("hidden");
-    if (checked) add("checked");
-    if (readOnly) add("readonly");
-    return s;
 }
 
 // ---- HeadlessDialog ----
@@ -452,9 +420,9 @@ void HeadlessDialog::DumpInto(UiDumpWindow& dump, int dx, int dy) const {
         if (c.source.kind == ControlKind::Tree) text = TreeItemText(c.source.id, c.selected);
         const bool focused =
             toolkit_.focusDialog == this && toolkit_.focusId == c.source.id && c.source.id != 0;
-        dump.controls.push_back({DumpClassOf(c.source.kind), c.source.id, text, c.rect.x + dx,
+        dump.controls.push_back({UiDumpClassOf(c.source.kind), c.source.id, text, c.rect.x + dx,
                                  c.rect.y + dy, c.rect.w, c.rect.h,
-                                 DumpStates(c.source.id != 0 && c.source.id == defaultButton_ &&
+                                 UiDumpStates(c.source.id != 0 && c.source.id == defaultButton_ &&
                                                 (c.source.kind == ControlKind::PushButton ||
                                                  c.source.kind == ControlKind::DefPushButton),
                                             focused, c.enabled, c.visible, c.checked, c.readOnly)});

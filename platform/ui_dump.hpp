@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/dialog_template.hpp"
+
 namespace mw::platform {
 
 struct UiDumpControl {
@@ -39,6 +41,11 @@ struct UiDumpWindow {
 std::string UiDumpPath();
 std::string EscapeUiDumpText(std::string_view text);
 std::string FormatUiDump(const UiDumpWindow& window);
+// The dump's class of a control kind ("Button", "Static", "Edit", ...) and
+// its state words in their fixed order.
+std::string UiDumpClassOf(ControlKind kind);
+std::string UiDumpStates(bool isDefault, bool focused, bool enabled, bool visible, bool checked,
+                         bool readOnly);
 // Appends the record when a dump is asked for; failures are ignored (the
 // dump must never disturb the program).
 void AppendUiDump(const UiDumpWindow& window);
