@@ -71,7 +71,7 @@ void CDlgPath::OnCommand(const platform::ControlEvent& event) {
 void CDlgPath::OnBrowse() {
     UpdateData(true);
     std::string chosen =
-        BrowseForFolder(settings_.installFolder, ProductKeyName(productCode), PromptText());
+        BrowseForFolder(ui_, settings_.installFolder, ProductKeyName(productCode), PromptText());
     if (chosen.empty()) return;
     settings_.installFolder = chosen;
     UpdateData(false);

@@ -89,7 +89,7 @@ void CDlgShortcut::OnMenuShortcut() {
 void CDlgShortcut::OnBrowse() {
     UpdateData(true);
     MenuFolderChoice choice = BrowseForMenuFolder(
-        settings_.startMenuFolder, ProductKeyName(productCode), LoadCatalogString(kMenuText));
+        ui_, settings_.startMenuFolder, ProductKeyName(productCode), LoadCatalogString(kMenuText));
     if (choice.folder.empty()) return;
     menuText = choice.relative;
     settings_.startMenuFolder = choice.folder;

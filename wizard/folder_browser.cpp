@@ -4,10 +4,10 @@
 #include <unicode/unistr.h>
 
 #include <filesystem>
-#include <mutex>
 #include <utility>
 #include <vector>
 
+#include "app/app_services.hpp"
 #include "app/errors.hpp"
 #include "app/languages.hpp"
 #include "app/user_path_text.hpp"
@@ -20,9 +20,6 @@ namespace mw {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::mutex gRunnerMutex;
-BrowseDialogRunner gRunner;
 
 // A trailing '/' goes, except the one of "/" itself.
 std::string_view WithoutTrailingSlash(std::string_view path) {
@@ -118,14 +115,6 @@ std::string CombineFolderPath(std::string_view base, std::string_view more) {
     if (base.empty()) return CanonicalFolder(more);
     return CanonicalFolder((fs::path(base) / fs::path(more)).string());
 }
-
-void SetBrowseDialogRunner(BrowseDialogRunner runner) {
-    std::lock_guard lock(gRunnerMutex);
-    gRunner = std::move(runner);
-}
-
-// Defined by the real dialog (folder_dialog.cpp).
-std::optional<std::string> RunFolderDialog(const BrowseRequest& request, BrowseEvents& events);
 
 FolderBrowser::FolderBrowser(std::string title) : title_(std::move(title)) {}
 
@@ -241,7 +230,7 @@ bool FolderBrowser::OnValidateFailed(BrowseDialog& dialog, const std::string& ty
     return false;
 }
 
-bool FolderBrowser::Browse(std::string_view start, std::string_view subfolder) {
+bool FolderBrowser::Browse(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder) {
     initialized_ = false;
     validated_ = false;
     editBox_ = false;
@@ -252,13 +241,7 @@ bool FolderBrowser::Browse(std::string_view start, std::string_view subfolder) {
     request.root = rootItem_.value_or("/");
     request.title = title_;
     request.editBox = !subfolder_.empty();
-    BrowseDialogRunner runner;
-    {
-        std::lock_guard lock(gRunnerMutex);
-        runner = gRunner;
-    }
-    std::optional<std::string> item =
-        runner ? runner(request, *this) : RunFolderDialog(request, *this);
+    std::optional<std::string> item = RunFolderDialog(ui, request, *this);
     if (!item) return false;
     if (!item->empty() && !validated_) currentPath_ = *item;
     return !item->empty();
@@ -266,25 +249,25 @@ bool FolderBrowser::Browse(std::string_view start, std::string_view subfolder) {
 
 void ShowBrowseError(platform::Window* owner, uint32_t code) {
     uint32_t type = platform::mb::IconExclamation;
-    // Our windows have no right-to-left layout of their own; without an
-    // owner the language of the user's default decides.
-    if (!owner && IsRightToLeft(LanguageFromUserDefault(0))) type |= platform::mb::RtlReading;
+    if (owner ? HasRightToLeftLayout(owner) : IsRightToLeft(LanguageFromUserDefault(0))) {
+        type |= platform::mb::RtlReading;
+    }
     platform::MessageBoxes().Show(owner, SystemErrorText(code, 0), std::string(), type);
 }
 
-std::string BrowseForFolder(std::string_view start, std::string_view subfolder,
+std::string BrowseForFolder(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder,
                             const std::string& title) {
     FolderBrowser browser(title);
-    return browser.Browse(start, subfolder) ? browser.currentPath() : std::string();
+    return browser.Browse(ui, start, subfolder) ? browser.currentPath() : std::string();
 }
 
-MenuFolderChoice BrowseForMenuFolder(std::string_view start, std::string_view subfolder,
+MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder,
                                      const std::string& title) {
     FolderBrowser browser(title);
     std::string programs = platform::SpecialFolder(platform::csidl::CommonPrograms);
     if (platform::IsExistingFolder(programs)) browser.SetRoot(programs);
     MenuFolderChoice choice;
-    if (!browser.Browse(start, subfolder)) return choice;
+    if (!browser.Browse(ui, start, subfolder)) return choice;
     choice.folder = browser.currentPath();
     choice.relative = choice.folder;
     if (browser.rootParent()) {

@@ -13,12 +13,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace mw::platform {
+class UiToolkit;
 class Window;
 }
 
@@ -90,14 +90,10 @@ struct BrowseRequest {
     bool editBox = false;
 };
 
-// Runs the dialog modally: the selected folder when the user confirmed,
-// nullopt when cancelled.
-using BrowseDialogRunner =
-    std::function<std::optional<std::string>(const BrowseRequest&, BrowseEvents&)>;
-
-// The runner Browse uses: the real dialog (folder_dialog.hpp) unless a test
-// installed another; an empty function restores the real one.
-void SetBrowseDialogRunner(BrowseDialogRunner runner);
+// Runs the folder-browse dialog (folder_dialog.hpp) of `ui` modally: the
+// selected folder when the user confirmed, nullopt when cancelled.
+std::optional<std::string> RunFolderDialog(platform::UiToolkit& ui, const BrowseRequest& request,
+                                           BrowseEvents& events);
 
 // ---- The chooser ----
 
@@ -109,9 +105,9 @@ public:
     // makes paths relative to its parent while the dialog shows them.
     void SetRoot(std::string rootFolder);
 
-    // Runs the dialog from `start` with `subfolder`; true when a folder was
-    // chosen, which is then currentPath().
-    bool Browse(std::string_view start, std::string_view subfolder);
+    // Runs the dialog of `ui` from `start` with `subfolder`; true when a
+    // folder was chosen, which is then currentPath().
+    bool Browse(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder);
 
     // The start rules, without opening the dialog (Browse runs them first).
     void SetStart(std::string_view start, std::string_view subfolder);
@@ -141,13 +137,13 @@ private:
     bool editBox_ = false;
 };
 
-// The error box of the chooser: the system's text of `code`, the exclamation
-// icon, right-to-left reading when the language of the user's default says
-// so and there is no owner.
+// The error box of the chooser: the system's text of `code`, no caption of
+// its own, the exclamation icon, right-to-left reading when the owner has
+// that layout (without owner: when the user's default language reads so).
 void ShowBrowseError(platform::Window* owner, uint32_t code);
 
 // The chosen absolute folder, or empty text when cancelled.
-std::string BrowseForFolder(std::string_view start, std::string_view subfolder,
+std::string BrowseForFolder(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder,
                             const std::string& title);
 
 struct MenuFolderChoice {
@@ -156,7 +152,7 @@ struct MenuFolderChoice {
 };
 // The chooser rooted at the common Start-menu programs folder (when it
 // exists; otherwise as BrowseForFolder).
-MenuFolderChoice BrowseForMenuFolder(std::string_view start, std::string_view subfolder,
+MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder,
                                      const std::string& title);
 
 }  // namespace mw

@@ -1,5 +1,6 @@
 #include "wizard/folder_dialog.hpp"
 
+#include "app/app_services.hpp"
 #include "app/languages.hpp"
 #include "wizard/page.hpp"
 
@@ -12,8 +13,9 @@ constexpr uint32_t kCancelText = 1002;
 
 }  // namespace
 
-std::optional<std::string> RunFolderDialog(const BrowseRequest& request, BrowseEvents& events) {
-    CFolderDialog dialog(platform::Ui());
+std::optional<std::string> RunFolderDialog(platform::UiToolkit& ui, const BrowseRequest& request,
+                                           BrowseEvents& events) {
+    CFolderDialog dialog(ui);
     return dialog.Run(request, events);
 }
 
@@ -47,7 +49,10 @@ std::optional<std::string> CFolderDialog::Run(const BrowseRequest& request,
     events.OnInitialized(*this);
     dialog_->SetFocus(editBox_ ? folder_dialog::kEdit : folder_dialog::kTree);
 
+    // Boxes opened while it runs belong to it.
+    NoteTopLevelWindowShown(dialog_.get(), false);
     const int result = dialog_->RunModal();
+    NoteTopLevelWindowHidden(dialog_.get());
     std::optional<std::string> chosen;
     if (result == platform::cmd::Ok) {
         chosen = tree_->PathOf(dialog_->SelectedTreeItem(folder_dialog::kTree));
