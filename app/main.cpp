@@ -6,9 +6,10 @@
 
 #include "app/install_app.hpp"
 #include "platform/elevation.hpp"
+#include "wizard/run_wizard.hpp"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (auto code = mw::platform::OfferElevation(args)) return *code;
-    return mw::RunInstaller();
+    return mw::RunInstaller(mw::RunWizard);
 }

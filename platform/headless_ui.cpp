@@ -420,12 +420,13 @@ void HeadlessDialog::DumpInto(UiDumpWindow& dump, int dx, int dy) const {
         if (c.source.kind == ControlKind::Tree) text = TreeItemText(c.source.id, c.selected);
         const bool focused =
             toolkit_.focusDialog == this && toolkit_.focusId == c.source.id && c.source.id != 0;
-        dump.controls.push_back({UiDumpClassOf(c.source.kind), c.source.id, text, c.rect.x + dx,
-                                 c.rect.y + dy, c.rect.w, c.rect.h,
-                                 UiDumpStates(c.source.id != 0 && c.source.id == defaultButton_ &&
-                                                (c.source.kind == ControlKind::PushButton ||
-                                                 c.source.kind == ControlKind::DefPushButton),
-                                            focused, c.enabled, c.visible, c.checked, c.readOnly)});
+        dump.controls.push_back(
+            {UiDumpClassOf(c.source.kind), c.source.id, text, c.rect.x + dx, c.rect.y + dy,
+             c.rect.w, c.rect.h,
+             UiDumpStates(c.source.id != 0 && c.source.id == defaultButton_ &&
+                              (c.source.kind == ControlKind::PushButton ||
+                               c.source.kind == ControlKind::DefPushButton),
+                          focused, c.enabled, c.visible, c.checked, c.readOnly)});
     }
     for (const HeadlessDialog* child : children_)
         if (child->shown_) child->DumpInto(dump, dx + child->rect_.x, dy + child->rect_.y);

@@ -82,7 +82,7 @@ std::string UiDumpClassOf(ControlKind kind) {
 }
 
 std::string UiDumpStates(bool isDefault, bool focused, bool enabled, bool visible, bool checked,
-                       bool readOnly) {
+                         bool readOnly) {
     std::string s;
     auto add = [&s](const char* word) {
         if (!s.empty()) s += ',';

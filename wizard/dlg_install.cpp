@@ -37,8 +37,7 @@ std::string CompactPath(const std::string& path, int width,
                         const std::function<int(const std::string&)>& measure) {
     if (measure(path) <= width) return path;
     const std::size_t lastSlash = path.rfind('/');
-    if (lastSlash == std::string::npos || lastSlash == 0)
-        return CutEnd(path, width, measure);
+    if (lastSlash == std::string::npos || lastSlash == 0) return CutEnd(path, width, measure);
     const std::string last = path.substr(lastSlash);  // with its "/"
     // Keep as many leading characters as fit, ending at a folder boundary.
     std::string head = path.substr(0, lastSlash);
@@ -84,9 +83,9 @@ void CDlgInstall::WriteSummary() {
     AppendLog(FormatMessageText(LoadCatalogString(1100), {ProductDisplayName(false)}) + "\r\n",
               false);
     AppendLog(LoadCatalogString(1122), true);
-    AppendLog(FormatMessageText(LoadCatalogString(1123), {QuoteSpaces(settings_.installFolder)}) +
-                  "\r\n",
-              false);
+    AppendLog(
+        FormatMessageText(LoadCatalogString(1123), {QuoteSpaces(settings_.installFolder)}) + "\r\n",
+        false);
     if (settings_.startMenuShortcut) {
         AppendLog(
             FormatMessageText(LoadCatalogString(1124), {QuoteSpaces(settings_.startMenuFolder)}) +
@@ -146,7 +145,8 @@ void CDlgInstall::PumpEvents() {
 }
 
 void CDlgInstall::SetTexts() {
-    dialog_->SetText(kStatus, FormatMessageText(LoadCatalogString(1108), {LoadCatalogString(1007)}));
+    dialog_->SetText(kStatus,
+                     FormatMessageText(LoadCatalogString(1108), {LoadCatalogString(1007)}));
 }
 
 void CDlgInstall::Stretch(int dw, int dh) {
@@ -170,8 +170,8 @@ void CDlgEnd::SetTexts() {
 }
 
 void CDlgEnd::Stretch(int dw, int dh) {
-    ApplyStretch(*dialog_, {{end_page::kInfo, end_page::kStatus}, {}, {end_page::kInfo},
-                            {end_page::kStatus}},
+    ApplyStretch(*dialog_,
+                 {{end_page::kInfo, end_page::kStatus}, {}, {end_page::kInfo}, {end_page::kStatus}},
                  dw, dh);
 }
 

@@ -98,8 +98,8 @@ void CDlgStart::SetTexts() {
 }
 
 void CDlgStart::Stretch(int dw, int dh) {
-    ApplyStretch(*dialog_, {{kLanguages, kCopyright, kInfo, kStatus}, {}, {kInfo}, {kStatus}},
-                 dw, dh);
+    ApplyStretch(*dialog_, {{kLanguages, kCopyright, kInfo, kStatus}, {}, {kInfo}, {kStatus}}, dw,
+                 dh);
 }
 
 }  // namespace mw

@@ -4,6 +4,7 @@
 // language-change rule, which re-labels the whole wizard.
 #pragma once
 
+#include "app/languages.hpp"
 #include "wizard/page.hpp"
 
 namespace mw {

@@ -230,7 +230,8 @@ bool FolderBrowser::OnValidateFailed(BrowseDialog& dialog, const std::string& ty
     return false;
 }
 
-bool FolderBrowser::Browse(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder) {
+bool FolderBrowser::Browse(platform::UiToolkit& ui, std::string_view start,
+                           std::string_view subfolder) {
     initialized_ = false;
     validated_ = false;
     editBox_ = false;
@@ -255,14 +256,14 @@ void ShowBrowseError(platform::Window* owner, uint32_t code) {
     platform::MessageBoxes().Show(owner, SystemErrorText(code, 0), std::string(), type);
 }
 
-std::string BrowseForFolder(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder,
-                            const std::string& title) {
+std::string BrowseForFolder(platform::UiToolkit& ui, std::string_view start,
+                            std::string_view subfolder, const std::string& title) {
     FolderBrowser browser(title);
     return browser.Browse(ui, start, subfolder) ? browser.currentPath() : std::string();
 }
 
-MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder,
-                                     const std::string& title) {
+MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start,
+                                     std::string_view subfolder, const std::string& title) {
     FolderBrowser browser(title);
     std::string programs = platform::SpecialFolder(platform::csidl::CommonPrograms);
     if (platform::IsExistingFolder(programs)) browser.SetRoot(programs);

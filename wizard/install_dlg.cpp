@@ -16,8 +16,7 @@ namespace mw {
 using namespace host_dialog;
 using platform::Rect;
 
-CInstallDlg::CInstallDlg(InstallSettings& settings, platform::UiToolkit& ui,
-                         InstallRunner install)
+CInstallDlg::CInstallDlg(InstallSettings& settings, platform::UiToolkit& ui, InstallRunner install)
     : settings_(settings), ui_(ui), install_(std::move(install)) {
     pages_[kStartPage] = std::make_unique<CDlgStart>(settings, ui);
     pages_[kMethodPage] = std::make_unique<CDlgMode>(settings, ui);
@@ -61,7 +60,8 @@ bool CInstallDlg::Create() {
     SetRelabelTarget(this);
     Relabel();
     SwitchToPage(kStartPage);
-    if (settings_.previousState == PreviousInstallState::NewerVersion) dialog_->Enable(kNext, false);
+    if (settings_.previousState == PreviousInstallState::NewerVersion)
+        dialog_->Enable(kNext, false);
     return true;
 }
 
@@ -116,7 +116,8 @@ void CInstallDlg::SwitchToPage(int target) {
     currentPage_ = t;
     page(t).dialog().ShowDialog(true);
     UpdateCaptions();
-    dialog_->Enable(kBack, (currentPage_ > 0 && !settings_.installed) || currentPage_ > kProgressPage);
+    dialog_->Enable(kBack,
+                    (currentPage_ > 0 && !settings_.installed) || currentPage_ > kProgressPage);
     const bool next = currentPage_ < kEndPage;
     dialog_->Enable(kNext, next);
     const int focus = next ? kNext : kCancel;
@@ -176,9 +177,9 @@ void CInstallDlg::OnCancel() {
         dialog_->EndDialog(2);
         return;
     }
-    const int answer = AppMessageBox(LoadCatalogString(1110), platform::mb::YesNo |
-                                                                  platform::mb::IconQuestion |
-                                                                  platform::mb::DefButton2);
+    const int answer =
+        AppMessageBox(LoadCatalogString(1110),
+                      platform::mb::YesNo | platform::mb::IconQuestion | platform::mb::DefButton2);
     if (answer == platform::idc::Yes) dialog_->EndDialog(2);
 }
 

@@ -458,9 +458,9 @@ public:
                 tx += image->w() + 4;
             }
             fl_font(FontFor(item.text), kFontSize);
-            fl_color(Fl::focus() == this ? FL_WHITE
-                                         : (active_r() ? FL_FOREGROUND_COLOR
-                                                       : fl_inactive(FL_FOREGROUND_COLOR)));
+            fl_color(Fl::focus() == this
+                         ? FL_WHITE
+                         : (active_r() ? FL_FOREGROUND_COLOR : fl_inactive(FL_FOREGROUND_COLOR)));
             fl_draw(item.text.c_str(), tx, y(), w() - (tx - x()) - arrowW, h(), FL_ALIGN_LEFT,
                     nullptr, 0);
         }
@@ -810,15 +810,14 @@ Fl_Widget* CFltkDialog::DefaultWidget() {
     // A focused push button answers Enter itself; otherwise the default one.
     CFltkDialog* owner = nullptr;
     if (Control* f = ControlOf(Fl::focus(), &owner);
-        f && (f->source.kind == ControlKind::PushButton ||
-              f->source.kind == ControlKind::DefPushButton))
+        f &&
+        (f->source.kind == ControlKind::PushButton || f->source.kind == ControlKind::DefPushButton))
         return f->enabled && f->visible ? f->widget : nullptr;
     std::vector<CFltkDialog*> all{this};
     for (std::size_t i = 0; i < all.size(); ++i)
         for (CFltkDialog* child : all[i]->children_) all.push_back(child);
     for (CFltkDialog* d : all) {
-        if (Control* c = d->Find(defaultButton_); c && c->enabled && c->visible)
-            return c->widget;
+        if (Control* c = d->Find(defaultButton_); c && c->enabled && c->visible) return c->widget;
     }
     return nullptr;
 }
@@ -864,9 +863,10 @@ Rect CFltkDialog::Geometry() const {
 
 void CFltkDialog::SetGeometry(const Rect& r) {
     if (window_) {
+        // A window that only changes its size is still centred when shown.
+        if (r.x != window_->x() || r.y != window_->y()) placed_ = true;
         window_->size_range(r.w, r.h, r.w, r.h);
         window_->resize(r.x, r.y, r.w, r.h);
-        placed_ = true;
         return;
     }
     const int px = parent_ ? parent_->OriginX() : 0, py = parent_ ? parent_->OriginY() : 0;
@@ -929,7 +929,8 @@ int CFltkDialog::RunModal() {
     ended_ = false;
     window_->set_modal();
     ShowDialog(true);
-    if (Control* d = Find(defaultButton_); d && d->enabled && !Find(Focus())) d->widget->take_focus();
+    if (Control* d = Find(defaultButton_); d && d->enabled && !Find(Focus()))
+        d->widget->take_focus();
     while (!ended_ && window_->shown()) Fl::wait();
     running_ = false;
     window_->hide();
@@ -996,8 +997,8 @@ void CFltkDialog::OpenList(int id) {
     Fl_Widget* w = c->widget;
     const Fl_Menu_Item* start =
         c->selection >= 0 ? &menu[static_cast<std::size_t>(c->selection)] : nullptr;
-    const Fl_Menu_Item* chosen = menu.front().pulldown(w->x(), w->y() + w->h(),
-                                                       std::max(c->dropWidth, w->w()), 0, start);
+    const Fl_Menu_Item* chosen =
+        menu.front().pulldown(w->x(), w->y() + w->h(), std::max(c->dropWidth, w->w()), 0, start);
     if (!chosen) return;
     const int position = static_cast<int>(chosen - menu.data());
     if (position != c->selection) {
@@ -1036,13 +1037,12 @@ void CFltkDialog::DumpInto(UiDumpWindow& dump, int, int) {
                 break;
         }
         Fl_Widget* w = c.widget;
-        const bool isButton = c.source.kind == ControlKind::PushButton ||
-                              c.source.kind == ControlKind::DefPushButton;
-        dump.controls.push_back({UiDumpClassOf(c.source.kind), c.source.id, text, w->x(), w->y(),
-                                 w->w(), w->h(),
-                                 UiDumpStates(isButton && IsDefault(c.source.id),
-                                              Fl::focus() == w && c.source.id != 0, c.enabled,
-                                              c.visible, c.checked, c.readOnly)});
+        const bool isButton =
+            c.source.kind == ControlKind::PushButton || c.source.kind == ControlKind::DefPushButton;
+        dump.controls.push_back(
+            {UiDumpClassOf(c.source.kind), c.source.id, text, w->x(), w->y(), w->w(), w->h(),
+             UiDumpStates(isButton && IsDefault(c.source.id), Fl::focus() == w && c.source.id != 0,
+                          c.enabled, c.visible, c.checked, c.readOnly)});
     }
     for (CFltkDialog* child : children_)
         if (child->group_->visible()) child->DumpInto(dump, 0, 0);
@@ -1294,14 +1294,15 @@ TreeItem CFltkDialog::InsertTreeItem(int id, TreeItem parent, const std::string&
 std::vector<TreeItem> CFltkDialog::TreeChildren(int id, TreeItem parent) const {
     const Control* c = Find(id);
     if (!c || c->source.kind != ControlKind::Tree) return {};
-    const Fl_Tree_Item* p = parent == kTreeRoot ? static_cast<Fl_Tree*>(c->widget)->root()
-                                                : (c->tree.contains(parent) ? c->tree.at(parent)
-                                                                            : nullptr);
+    const Fl_Tree_Item* p = parent == kTreeRoot
+                                ? static_cast<Fl_Tree*>(c->widget)->root()
+                                : (c->tree.contains(parent) ? c->tree.at(parent) : nullptr);
     std::vector<TreeItem> out;
     if (!p) return out;
     for (int i = 0; i < p->children(); ++i)
         if (p->child(i)->user_data())
-            out.push_back(static_cast<TreeItem>(reinterpret_cast<intptr_t>(p->child(i)->user_data())));
+            out.push_back(
+                static_cast<TreeItem>(reinterpret_cast<intptr_t>(p->child(i)->user_data())));
     return out;
 }
 
