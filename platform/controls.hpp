@@ -224,6 +224,10 @@ public:
 UiToolkit& Ui();
 void SetUiForTesting(UiToolkit* toolkit);
 
+// A button's label as the user reads it: '&' marks the access key, "&&" is
+// a plain '&'.
+std::string ReadableLabel(std::string_view label);
+
 // FLTK reads '@' in a label as a symbol and shows CR as "^M": the label
 // form of a text, with "@@" and CR LF or CR as LF.
 std::string ToLabelText(std::string_view text);

@@ -1,6 +1,7 @@
 #include "platform/headless_ui.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/ui_dump.hpp"
 
@@ -30,6 +31,18 @@ int CharWidth(std::string_view text, std::size_t& i) {
 Rect Union(const Rect& a, const Rect& b) {
     const int x = std::min(a.x, b.x), y = std::min(a.y, b.y);
     return {x, y, std::max(a.right(), b.right()) - x, std::max(a.bottom(), b.bottom()) - y};
+}
+
+std::string ReadableLabel(std::string_view label) {
+    std::string out;
+    for (std::size_t i = 0; i < label.size(); ++i) {
+        if (label[i] == '&') {
+            if (i + 1 < label.size() && label[i + 1] == '&') out += '&', ++i;
+            continue;
+        }
+        out += label[i];
+    }
+    return out;
 }
 
 std::string SystemMenuText(int command) {
@@ -140,7 +153,8 @@ void HeadlessDialog::Send(const ControlEvent& event) {
                (event.id == cmd::Ok || event.id == cmd::Cancel)) {
         EndDialog(event.id);
     }
-    TopLevel().Dump();
+    // A window that has just ended is not shown any more.
+    if (!TopLevel().ended_) TopLevel().Dump();
 }
 
 bool HeadlessDialog::Click(int id) {
@@ -297,6 +311,55 @@ void HeadlessDialog::CloseWindow() {
     Send({cmd::Cancel, Notify::Clicked, 0});
 }
 
+bool HeadlessDialog::Perform(const std::string& step) {
+    static const std::pair<const char*, Key> keys[] = {
+        {"key:Return", Key::Enter},
+        {"key:KP_Enter", Key::Enter},
+        {"key:Escape", Key::Escape},
+        {"key:Tab", Key::Tab},
+        {"key:shift+Tab", Key::ShiftTab},
+        {"key:space", Key::Space},
+        {"key:Up", Key::Up},
+        {"key:Down", Key::Down},
+        {"key:alt+space", Key::AltSpace},
+    };
+    for (const auto& [name, key] : keys) {
+        if (step == name) {
+            PressKey(key);
+            return true;
+        }
+    }
+    if (step == "close") {
+        TopLevel().CloseWindow();
+        return true;
+    }
+    if (step.rfind("type:", 0) == 0) {
+        HeadlessDialog* fd = toolkit_.focusDialog;
+        return fd && fd->Type(toolkit_.focusId, step.substr(5));
+    }
+    if (step.rfind("click:", 0) == 0) {
+        const int id = std::atoi(step.c_str() + 6);
+        std::vector<HeadlessDialog*> all{&TopLevel()};
+        for (std::size_t i = 0; i < all.size(); ++i)
+            for (HeadlessDialog* child : all[i]->children_) all.push_back(child);
+        for (HeadlessDialog* d : all)
+            if ((!d->parent_ || d->shown_) && d->Find(id)) return d->Click(id);
+    }
+    return false;
+}
+
+std::deque<std::string> HeadlessToolkit::ParseSteps(const std::string& script) {
+    std::deque<std::string> steps;
+    std::size_t start = 0;
+    while (start < script.size()) {
+        std::size_t end = script.find(';', start);
+        if (end == std::string::npos) end = script.size();
+        if (end > start) steps.push_back(script.substr(start, end - start));
+        start = end + 1;
+    }
+    return steps;
+}
+
 void HeadlessDialog::SetHandler(Handler handler) {
     handler_ = std::move(handler);
 }
@@ -374,6 +437,11 @@ int HeadlessDialog::RunModal() {
         toolkit_.modalScripts.pop_front();
         script(*this);
     }
+    while (!ended_ && !toolkit_.steps.empty()) {
+        const std::string step = toolkit_.steps.front();
+        toolkit_.steps.pop_front();
+        Perform(step);
+    }
     if (!ended_) {
         ended_ = true;
         result_ = cmd::Cancel;
@@ -418,15 +486,16 @@ void HeadlessDialog::DumpInto(UiDumpWindow& dump, int dx, int dy) const {
                        : "";
         if (c.source.kind == ControlKind::ProgressBar) text = std::to_string(c.progress);
         if (c.source.kind == ControlKind::Tree) text = TreeItemText(c.source.id, c.selected);
+        if (IsButtonKind(c.source.kind)) text = ReadableLabel(c.text);
         const bool focused =
             toolkit_.focusDialog == this && toolkit_.focusId == c.source.id && c.source.id != 0;
-        dump.controls.push_back(
-            {UiDumpClassOf(c.source.kind), c.source.id, text, c.rect.x + dx, c.rect.y + dy,
-             c.rect.w, c.rect.h,
-             UiDumpStates(c.source.id != 0 && c.source.id == defaultButton_ &&
-                              (c.source.kind == ControlKind::PushButton ||
-                               c.source.kind == ControlKind::DefPushButton),
-                          focused, c.enabled, c.visible, c.checked, c.readOnly)});
+        dump.controls.push_back({UiDumpClassOf(c.source.kind), c.source.id, text, c.rect.x + dx,
+                                 c.rect.y + dy, c.rect.w, c.rect.h,
+                                 UiDumpStates(c.source.id != 0 && c.source.id == defaultButton_ &&
+                                                  (c.source.kind == ControlKind::PushButton ||
+                                                   c.source.kind == ControlKind::DefPushButton),
+                                              focused, c.enabled, c.visible, c.checked, c.readOnly,
+                                              (c.source.flags & ctl::RtlReading) != 0)});
     }
     for (const HeadlessDialog* child : children_)
         if (child->shown_) child->DumpInto(dump, dx + child->rect_.x, dy + child->rect_.y);

@@ -82,7 +82,7 @@ std::string UiDumpClassOf(ControlKind kind) {
 }
 
 std::string UiDumpStates(bool isDefault, bool focused, bool enabled, bool visible, bool checked,
-                         bool readOnly) {
+                         bool readOnly, bool rightToLeft) {
     std::string s;
     auto add = [&s](const char* word) {
         if (!s.empty()) s += ',';
@@ -94,6 +94,7 @@ std::string UiDumpStates(bool isDefault, bool focused, bool enabled, bool visibl
     if (!visible) add("hidden");
     if (checked) add("checked");
     if (readOnly) add("readonly");
+    if (rightToLeft) add("rtl");
     return s;
 }
 

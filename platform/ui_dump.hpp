@@ -11,7 +11,8 @@
 //   end
 // Texts escape backslash, tab, CR and LF as \\ \t \r \n. Control geometry is
 // relative to the window; states are comma-separated words such as
-// "default", "focus", "disabled", "hidden" (possibly none).
+// "default", "focus", "disabled", "hidden", "checked", "readonly",
+// "rtl" (possibly none).
 #pragma once
 
 #include <string>
@@ -45,7 +46,7 @@ std::string FormatUiDump(const UiDumpWindow& window);
 // its state words in their fixed order.
 std::string UiDumpClassOf(ControlKind kind);
 std::string UiDumpStates(bool isDefault, bool focused, bool enabled, bool visible, bool checked,
-                         bool readOnly);
+                         bool readOnly, bool rightToLeft = false);
 // Appends the record when a dump is asked for; failures are ignored (the
 // dump must never disturb the program).
 void AppendUiDump(const UiDumpWindow& window);

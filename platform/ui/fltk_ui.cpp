@@ -23,7 +23,7 @@
 #include <map>
 #include <memory>
 
-#include "platform/fltk_setup.hpp"
+#include "platform/ui/fltk_setup.hpp"
 #include "platform/ui_dump.hpp"
 
 namespace mw::platform {
@@ -50,19 +50,6 @@ void SetUpFonts() {
     Fl::set_font(kCjkFont, " IPAGothic");
     Fl::background(240, 240, 240);
     Fl::visible_focus(1);
-}
-
-// The label of a button: '&' marks the access key, as in our templates.
-std::string ReadableText(const std::string& label) {
-    std::string out;
-    for (std::size_t i = 0; i < label.size(); ++i) {
-        if (label[i] == '&') {
-            if (i + 1 < label.size() && label[i + 1] == '&') out += '&', ++i;
-            continue;
-        }
-        out += label[i];
-    }
-    return out;
 }
 
 // "@" starts a symbol in FLTK labels; for buttons '&' stays the access key,
@@ -262,9 +249,19 @@ class CDialogWindow : public Fl_Double_Window {
 public:
     CDialogWindow(CFltkDialog& owner, int w, int h) : Fl_Double_Window(w, h), owner_(owner) {}
 
+    // The keyboard still reaches the control that had the focus after
+    // another window took the X focus away (FLTK then has no focused widget).
     int handle(int event) override {
+        if (Fl::focus() && contains(Fl::focus()) && Fl::focus() != this) current_ = Fl::focus();
+        if (event == FL_FOCUS && current_ && current_->visible_r() && current_->take_focus())
+            return 1;
+        if ((event == FL_KEYBOARD || event == FL_SHORTCUT) && current_ && !contains(Fl::focus()) &&
+            current_->visible_r() && current_->active_r()) {
+            current_->take_focus();
+        }
         if (event == FL_KEYBOARD || event == FL_SHORTCUT) {
             const int key = Fl::event_key();
+
             if (key == FL_Escape) {
                 owner_.Send({cmd::Cancel, Notify::Clicked, 0});
                 return 1;
@@ -294,6 +291,7 @@ public:
 
 private:
     CFltkDialog& owner_;
+    Fl_Widget* current_ = nullptr;
 };
 
 WidgetLink* LinkOf(Fl_Widget* w) {
@@ -830,7 +828,8 @@ void CFltkDialog::Send(const ControlEvent& event) {
                (event.id == cmd::Ok || event.id == cmd::Cancel)) {
         EndDialog(event.id);
     }
-    TopLevel().Dump();
+    // A window that has just ended is not shown any more.
+    if (!TopLevel().ended_) TopLevel().Dump();
 }
 
 bool CFltkDialog::IsBanner(int x, int y) {
@@ -1017,7 +1016,7 @@ void CFltkDialog::DumpInto(UiDumpWindow& dump, int, int) {
             case ControlKind::DefPushButton:
             case ControlKind::RadioButton:
             case ControlKind::CheckBox:
-                text = ReadableText(c.text);
+                text = ReadableLabel(c.text);
                 break;
             case ControlKind::ComboBoxEx:
                 text = c.selection >= 0 && c.selection < static_cast<int>(c.items.size())
@@ -1042,7 +1041,8 @@ void CFltkDialog::DumpInto(UiDumpWindow& dump, int, int) {
         dump.controls.push_back(
             {UiDumpClassOf(c.source.kind), c.source.id, text, w->x(), w->y(), w->w(), w->h(),
              UiDumpStates(isButton && IsDefault(c.source.id), Fl::focus() == w && c.source.id != 0,
-                          c.enabled, c.visible, c.checked, c.readOnly)});
+                          c.enabled, c.visible, c.checked, c.readOnly,
+                          (c.source.flags & ctl::RtlReading) != 0)});
     }
     for (CFltkDialog* child : children_)
         if (child->group_->visible()) child->DumpInto(dump, 0, 0);

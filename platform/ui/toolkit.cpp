@@ -4,8 +4,8 @@
 #include <mutex>
 
 #include "platform/controls.hpp"
-#include "platform/fltk_setup.hpp"
 #include "platform/headless_ui.hpp"
+#include "platform/ui/fltk_setup.hpp"
 #include "platform/ui/fltk_ui.hpp"
 
 namespace mw::platform {
@@ -31,7 +31,11 @@ UiToolkit& Ui() {
             if (EnsureFltkDisplay()) return &FltkToolkit();
             std::fprintf(stderr, "No X display: the windows run without being shown.\n");
         }
-        return new HeadlessToolkit;
+        auto* headless = new HeadlessToolkit;
+        headless->noDisplay = !HeadlessRequested();
+        if (const char* script = std::getenv("MW_UI_SCRIPT"))
+            headless->steps = HeadlessToolkit::ParseSteps(script);
+        return headless;
     }();
     return *chosen;
 }
