@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "app/identity.hpp"
@@ -126,6 +127,26 @@ std::error_code RemoveOwnFile(const std::string& path) {
     if (info.type == FileType::None) return {};
     if (info.type != FileType::Regular) return std::make_error_code(std::errc::file_exists);
     return Files().RemoveFile(path);
+}
+
+// What update-mime-database writes beside the packages folder.
+constexpr const char* kMimeDatabaseFiles[] = {
+    "aliases",    "generic-icons", "globs",     "globs2", "icons",   "magic",
+    "mime.cache", "subclasses",    "treemagic", "types",  "version", "XMLnamespaces",
+};
+
+// Whether a regular file with that suffix lies anywhere below `folder`.
+bool HasFileBelow(const std::string& folder, std::string_view suffix) {
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code status;
+        if (it->is_regular_file(status) && name.size() >= suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return true;
+    }
+    return false;
 }
 
 std::string ProgramPathValueName() {
@@ -301,14 +322,9 @@ std::error_code Unregister(const std::string& program) {
 
 void RefreshAssociations() {
     const std::string share = ShareFolder();
-    const std::pair<const char*, std::string> tools[] = {
-        {"update-mime-database", share + "/mime"},
-        {"update-desktop-database", share + "/applications"},
-    };
-    for (const auto& [tool, folder] : tools) {
+    auto run = [](const char* tool, const std::string& folder) {
         const std::string path = platform::FindProgram(tool);
-        std::error_code ec;
-        if (path.empty() || Files().Status(folder, ec).type != FileType::Directory) continue;
+        if (path.empty()) return;
         // Their advice about search paths is not for our user.
         const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
         platform::ProcessOptions options;
@@ -316,6 +332,29 @@ void RefreshAssociations() {
         int code = 0;
         (void)platform::RunProcess({path, folder}, code, options);
         if (null >= 0) ::close(null);
+    };
+    std::error_code ec;
+    const std::string mime = share + "/mime";
+    if (Files().Status(mime, ec).type == FileType::Directory) {
+        if (HasFileBelow(mime + "/packages", ".xml")) {
+            run("update-mime-database", mime);
+        } else {
+            // No package is left: the database describes nothing but what
+            // was ours, so it goes rather than being written again.
+            for (const char* generated : kMimeDatabaseFiles)
+                (void)RemoveOwnFile(mime + "/" + generated);
+            (void)RemoveOwnFile(mime + "/" + std::string(kMimeType) + ".xml");
+            for (const char* folder : {"/application", "/packages", ""})
+                if (Files().Status(mime + folder, ec).type == FileType::Directory)
+                    (void)Files().RemoveDirectory(mime + folder);
+        }
+    }
+    const std::string applications = share + "/applications";
+    if (Files().Status(applications, ec).type == FileType::Directory) {
+        if (HasFileBelow(applications, ".desktop"))
+            run("update-desktop-database", applications);
+        else
+            (void)RemoveOwnFile(applications + "/mimeinfo.cache");
     }
 }
 

@@ -62,8 +62,10 @@ std::error_code Unregister(const std::string& program);
 
 // Tells the desktop that file types and associations changed: runs
 // update-mime-database and update-desktop-database on the machine-wide
-// folders below $MW_ROOT when the programs and folders exist. Failures are
-// ignored.
+// folders below $MW_ROOT when the programs and folders exist. A cache that
+// would describe nothing (no MIME package, no desktop entry left) is removed
+// instead, with the MIME folders it leaves empty, so that an uninstallation
+// leaves no trace of it. Failures are ignored.
 void RefreshAssociations();
 
 }  // namespace mw::product

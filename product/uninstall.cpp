@@ -181,6 +181,7 @@ UninstallPlan PlanUninstall(const std::list<JournalEntry>& entries, const std::s
 
 UninstallReport CarryOut(const UninstallPlan& plan) {
     UninstallReport report;
+    bool unregistered = false;
     if (!plan.program.empty()) {
         const std::string item = plan.program + " /Unregister";
         std::error_code ec;
@@ -206,14 +207,27 @@ UninstallReport CarryOut(const UninstallPlan& plan) {
             else if (code != kRegistrationDone)
                 report.failed.emplace_back(item, "ended with exit code " + std::to_string(code));
             else
-                RefreshAssociations();
+                unregistered = true;
         }
     }
+    std::vector<const UninstallAction*> notEmpty;
     for (const UninstallAction& action : plan.actions) {
-        if (std::error_code ec = Remove(action))
-            report.failed.emplace_back(ItemName(action), Why(ec));
-        else
+        const std::error_code ec = Remove(action);
+        if (!ec)
             report.removed.push_back(ItemName(action));
+        else if (action.kind == Kind::Folder && ec == std::errc::directory_not_empty)
+            notEmpty.push_back(&action);
+        else
+            report.failed.emplace_back(ItemName(action), Why(ec));
+    }
+    // The desktop's caches go last: once our entries are gone, a cache that
+    // would describe nothing is removed, which may empty folders of ours.
+    if (unregistered) RefreshAssociations();
+    for (const UninstallAction* action : notEmpty) {
+        if (const std::error_code ec = Remove(*action))
+            report.failed.emplace_back(ItemName(*action), Why(ec));
+        else
+            report.removed.push_back(ItemName(*action));
     }
     return report;
 }
