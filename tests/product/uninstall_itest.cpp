@@ -148,7 +148,9 @@ TEST(Uninstaller, NeverFollowsAPlantedLinkOrDotDotAndGoesOnWithTheRest) {
     std::filesystem::remove_all(m / (kApp + "/Lang"));
     std::filesystem::create_symlink(m / "outside", m / (kApp + "/Lang"));
     // Planted by someone else: a link that root itself made would be trusted.
-    if (geteuid() == 0) ASSERT_EQ(::lchown((m / (kApp + "/Lang")).c_str(), 65534, 65534), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(::lchown((m / (kApp + "/Lang")).c_str(), 65534, 65534), 0);
+    }
     install.Add(JournalEntryKind::InstalledFile, m / (kApp + "/../../../outside/victim"), 0);
     install.WriteLog();
 
