@@ -3,14 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <memory>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
 
 namespace mw::platform {
 

@@ -60,8 +60,7 @@ void CDlgPath::SetTexts() {
 
 void CDlgPath::Stretch(int dw, int dh) {
     using namespace folder_page;
-    ApplyStretch(dialog(), {{kFrame, kPrompt, kFolder, kStatus}, {kBrowse}, {}, {kStatus}}, dw,
-                 dh);
+    ApplyStretch(dialog(), {{kFrame, kPrompt, kFolder, kStatus}, {kBrowse}, {}, {kStatus}}, dw, dh);
 }
 
 void CDlgPath::OnCommand(const platform::ControlEvent& event) {

@@ -133,11 +133,8 @@ void FolderBrowser::SetRoot(std::string rootFolder) {
 void FolderBrowser::SetStart(std::string_view start, std::string_view subfolder) {
     currentPath_ = start.starts_with('/') ? std::string(start) : std::string();
     if (currentPath_.empty() && rootItem_) currentPath_ = *rootItem_;
-    if (currentPath_.empty()) {
-        // Read once per process, like the known folder it stands for.
-        static const std::string documents = platform::DocumentsFolder();
-        currentPath_ = documents;
-    }
+    // The platform reads the user's folders once per process.
+    if (currentPath_.empty()) currentPath_ = platform::DocumentsFolder();
     subfolder_ = IsValidPathText(subfolder) ? std::string(subfolder) : std::string();
     ApplySubfolder();
 }
@@ -230,7 +227,8 @@ bool FolderBrowser::OnValidateFailed(BrowseDialog& dialog, const std::string& ty
     return false;
 }
 
-bool FolderBrowser::Browse(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder) {
+bool FolderBrowser::Browse(platform::UiToolkit& ui, std::string_view start,
+                           std::string_view subfolder) {
     initialized_ = false;
     validated_ = false;
     editBox_ = false;
@@ -255,14 +253,14 @@ void ShowBrowseError(platform::Window* owner, uint32_t code) {
     platform::MessageBoxes().Show(owner, SystemErrorText(code, 0), std::string(), type);
 }
 
-std::string BrowseForFolder(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder,
-                            const std::string& title) {
+std::string BrowseForFolder(platform::UiToolkit& ui, std::string_view start,
+                            std::string_view subfolder, const std::string& title) {
     FolderBrowser browser(title);
     return browser.Browse(ui, start, subfolder) ? browser.currentPath() : std::string();
 }
 
-MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder,
-                                     const std::string& title) {
+MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start,
+                                     std::string_view subfolder, const std::string& title) {
     FolderBrowser browser(title);
     std::string programs = platform::SpecialFolder(platform::csidl::CommonPrograms);
     if (platform::IsExistingFolder(programs)) browser.SetRoot(programs);

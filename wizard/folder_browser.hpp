@@ -20,7 +20,7 @@
 namespace mw::platform {
 class UiToolkit;
 class Window;
-}
+}  // namespace mw::platform
 
 namespace mw {
 
@@ -143,8 +143,8 @@ private:
 void ShowBrowseError(platform::Window* owner, uint32_t code);
 
 // The chosen absolute folder, or empty text when cancelled.
-std::string BrowseForFolder(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder,
-                            const std::string& title);
+std::string BrowseForFolder(platform::UiToolkit& ui, std::string_view start,
+                            std::string_view subfolder, const std::string& title);
 
 struct MenuFolderChoice {
     std::string folder;    // absolute; empty when cancelled
@@ -152,7 +152,7 @@ struct MenuFolderChoice {
 };
 // The chooser rooted at the common Start-menu programs folder (when it
 // exists; otherwise as BrowseForFolder).
-MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start, std::string_view subfolder,
-                                     const std::string& title);
+MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start,
+                                     std::string_view subfolder, const std::string& title);
 
 }  // namespace mw

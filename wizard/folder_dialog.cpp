@@ -23,8 +23,7 @@ CFolderDialog::CFolderDialog(platform::UiToolkit& ui) : ui_(ui) {}
 
 CFolderDialog::~CFolderDialog() = default;
 
-std::optional<std::string> CFolderDialog::Run(const BrowseRequest& request,
-                                              BrowseEvents& events) {
+std::optional<std::string> CFolderDialog::Run(const BrowseRequest& request, BrowseEvents& events) {
     std::optional<platform::DialogTemplate> layout = LoadWizardTemplate(folder_dialog::kTemplate);
     if (!layout) return std::nullopt;
     dialog_ = ui_.CreateDialog(*layout, nullptr, request.owner);

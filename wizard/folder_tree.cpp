@@ -19,8 +19,7 @@ bool MayHaveSubfolders(const std::string& path) {
 
 }  // namespace
 
-CFolderTree::CFolderTree(platform::Dialog& dialog, int treeId)
-    : dialog_(dialog), treeId_(treeId) {}
+CFolderTree::CFolderTree(platform::Dialog& dialog, int treeId) : dialog_(dialog), treeId_(treeId) {}
 
 platform::TreeItem CFolderTree::Insert(platform::TreeItem parent, const std::string& path,
                                        const std::string& text) {
