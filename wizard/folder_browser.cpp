@@ -262,8 +262,10 @@ std::string BrowseForFolder(platform::UiToolkit& ui, std::string_view start,
 MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start,
                                      std::string_view subfolder, const std::string& title) {
     FolderBrowser browser(title);
+    // A programs folder that does not exist yet still roots the tree: the
+    // shortcuts' folders are made below it when the product is installed.
     std::string programs = platform::SpecialFolder(platform::csidl::CommonPrograms);
-    if (platform::IsExistingFolder(programs)) browser.SetRoot(programs);
+    if (!programs.empty()) browser.SetRoot(programs);
     MenuFolderChoice choice;
     if (!browser.Browse(ui, start, subfolder)) return choice;
     choice.folder = browser.currentPath();

@@ -213,6 +213,27 @@ TEST_F(Chooser, StartMenuChooserShowsPathsRelativeToTheStartMenuAndStaysInside) 
     EXPECT_EQ(choice.relative, "applications/Games/Arbolux 7");
 }
 
+TEST_F(Chooser, StartMenuChooserBeforeTheProgramsFolderExists) {
+    const std::string programs = platform::SpecialFolder(platform::csidl::CommonPrograms);
+    ASSERT_FALSE(std::filesystem::exists(programs));
+    std::string opened;
+    ui.modalScripts.push_back([&](HeadlessDialog& d) {
+        std::vector<TreeItem> top = d.TreeChildren(fd::kTree, platform::kTreeRoot);
+        ASSERT_EQ(top.size(), 1u);
+        EXPECT_EQ(d.TreeItemText(fd::kTree, top[0]), "applications");
+        EXPECT_FALSE(d.ExpandByUser(fd::kTree, top[0])) << "nothing to expand yet";
+        opened = d.Text(fd::kEdit);
+        Confirm(d);
+    });
+    MenuFolderChoice choice =
+        BrowseForMenuFolder(ui, programs + "/Meridan Works/Arbolux 7", "Arbolux 7", "Menu");
+    EXPECT_EQ(opened, "applications/Meridan Works/Arbolux 7");
+    EXPECT_EQ(choice.folder, programs + "/Meridan Works/Arbolux 7");
+    EXPECT_EQ(choice.relative, "applications/Meridan Works/Arbolux 7");
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_FALSE(std::filesystem::exists(programs));
+}
+
 TEST_F(Chooser, WithoutProductFolderNoEditBoxAndTheClickedFolderIsTheChoice) {
     mwtest::ScratchDir dir;
     MakeFolder(dir / "A/B");
