@@ -2,10 +2,11 @@
 # Checks the layering of the sources: a layer includes only itself and the
 # layers below it (platform < journal < engine < app < wizard); the
 # user-interface layer platform/ui is included only by the wizard, the
-# installer's main and the user-interface tests; the resource compiler
+# installer's main, the product's own programs and the user-interface tests;
+# the resource compiler
 # platform/rc only by tools and tests; the test doubles platform/testing only
-# by tests and benchmarks; FLTK and X11 headers appear only in platform/ui and
-# its tests. Prints every offending line and fails when there is one.
+# by tests and benchmarks; FLTK and X11 headers appear only in platform/ui,
+# its tests and the product's own programs (which have windows of their own). Prints every offending line and fails when there is one.
 set -uo pipefail
 root="${1:-$(dirname "$0")/..}"
 cd "$root" || exit 2
@@ -47,7 +48,7 @@ while IFS= read -r file; do
         text=${line#*:}
         if [[ $text =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\<(FL|X11)/ ]]; then
             case "$file" in
-                platform/ui/* | tests/platform/ui/* | tests/wizard/*) ;;
+                platform/ui/* | tests/platform/ui/* | tests/wizard/* | product/*) ;;
                 *) fail "$file:$n" "toolkit header outside the user-interface layer: $text" ;;
             esac
             continue
@@ -57,7 +58,7 @@ while IFS= read -r file; do
         case "$target" in
             platform/ui)
                 case "$file" in
-                    platform/ui/* | wizard/* | app/main.cpp | tests/platform/ui/* | tests/wizard/*) ;;
+                    platform/ui/* | wizard/* | app/main.cpp | product/* | tests/platform/ui/* | tests/wizard/*) ;;
                     *) fail "$file:$n" "only the wizard and the installer's main use platform/ui: $text" ;;
                 esac
                 continue ;;
