@@ -219,10 +219,13 @@ public:
     virtual void SetImageSource(ImageSource source) = 0;
 };
 
-// The process-wide toolkit: the headless one when the environment asks for
-// it (MW_HEADLESS=1) or a test installed one, else the FLTK one.
+// The process-wide toolkit: the one a test installed; else the headless one
+// when the environment asks for it (MW_HEADLESS=1, driven by MW_UI_SCRIPT)
+// or no user interface was installed; else the installed interactive one.
 UiToolkit& Ui();
 void SetUiForTesting(UiToolkit* toolkit);
+// Installed once at start-up by the program's user-interface layer.
+void SetInteractiveToolkit(UiToolkit* toolkit);
 
 // A button's label as the user reads it: '&' marks the access key, "&&" is
 // a plain '&'.

@@ -3,14 +3,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <memory>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
+
+#include "platform/os_error.hpp"
 
 namespace mw::platform {
 
@@ -34,12 +36,12 @@ void ForEachSubfolder(const std::string& folder, std::error_code& ec, Take take)
     ec.clear();
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        ec.assign(errno, std::system_category());
+        ec = LastOsError();
         return;
     }
     std::unique_ptr<DIR, DirCloser> dir(fdopendir(fd));
     if (!dir) {
-        ec.assign(errno, std::system_category());
+        ec = LastOsError();
         close(fd);
         return;
     }
@@ -85,7 +87,7 @@ std::string CurrentFolder(std::error_code& ec) {
     ec.clear();
     std::unique_ptr<char, decltype(&free)> cwd(getcwd(nullptr, 0), &free);
     if (!cwd) {
-        ec.assign(errno, std::system_category());
+        ec = LastOsError();
         return {};
     }
     return cwd.get();

@@ -287,6 +287,11 @@ void HeadlessDialog::PressKey(Key key) {
             HeadlessDialog* fd = toolkit_.focusDialog;
             if (!fd || &fd->TopLevel() != this) return;
             const Control* c = fd->Find(toolkit_.focusId);
+            // A closed drop-down list chooses the neighbour at once.
+            if (c && c->source.kind == ControlKind::ComboBoxEx) {
+                fd->Choose(c->source.id, c->selection + (key == Key::Down ? 1 : -1));
+                return;
+            }
             if (!c || c->source.kind != ControlKind::RadioButton) return;
             std::size_t index = static_cast<std::size_t>(c - fd->controls_.data());
             auto& list = fd->controls_;

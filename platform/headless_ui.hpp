@@ -205,9 +205,6 @@ public:
     // left without steps ends as its modal script says.
     std::deque<std::string> steps;
     static std::deque<std::string> ParseSteps(const std::string& script);
-    // Stands in for a display that could not be opened: message boxes are
-    // written to standard error and answer 0, as no box was shown.
-    bool noDisplay = false;
     // Called by PumpEvents (a test can act while a long operation runs).
     std::function<void()> onPump;
     ImageSource images;

@@ -133,11 +133,8 @@ void FolderBrowser::SetRoot(std::string rootFolder) {
 void FolderBrowser::SetStart(std::string_view start, std::string_view subfolder) {
     currentPath_ = start.starts_with('/') ? std::string(start) : std::string();
     if (currentPath_.empty() && rootItem_) currentPath_ = *rootItem_;
-    if (currentPath_.empty()) {
-        // Read once per process, like the known folder it stands for.
-        static const std::string documents = platform::DocumentsFolder();
-        currentPath_ = documents;
-    }
+    // The platform reads the user's folders once per process.
+    if (currentPath_.empty()) currentPath_ = platform::DocumentsFolder();
     subfolder_ = IsValidPathText(subfolder) ? std::string(subfolder) : std::string();
     ApplySubfolder();
 }
@@ -265,8 +262,10 @@ std::string BrowseForFolder(platform::UiToolkit& ui, std::string_view start,
 MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start,
                                      std::string_view subfolder, const std::string& title) {
     FolderBrowser browser(title);
+    // A programs folder that does not exist yet still roots the tree: the
+    // shortcuts' folders are made below it when the product is installed.
     std::string programs = platform::SpecialFolder(platform::csidl::CommonPrograms);
-    if (platform::IsExistingFolder(programs)) browser.SetRoot(programs);
+    if (!programs.empty()) browser.SetRoot(programs);
     MenuFolderChoice choice;
     if (!browser.Browse(ui, start, subfolder)) return choice;
     choice.folder = browser.currentPath();

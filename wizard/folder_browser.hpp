@@ -101,7 +101,7 @@ class FolderBrowser final : public BrowseEvents {
 public:
     explicit FolderBrowser(std::string title);
 
-    // Confines the tree to `rootFolder` (an existing absolute folder) and
+    // Confines the tree to `rootFolder` (an absolute folder) and
     // makes paths relative to its parent while the dialog shows them.
     void SetRoot(std::string rootFolder);
 
@@ -150,8 +150,8 @@ struct MenuFolderChoice {
     std::string folder;    // absolute; empty when cancelled
     std::string relative;  // relative to the Start Menu (or `folder` without one)
 };
-// The chooser rooted at the common Start-menu programs folder (when it
-// exists; otherwise as BrowseForFolder).
+// The chooser rooted at the common Start-menu programs folder (when the
+// platform has one; otherwise as BrowseForFolder).
 MenuFolderChoice BrowseForMenuFolder(platform::UiToolkit& ui, std::string_view start,
                                      std::string_view subfolder, const std::string& title);
 

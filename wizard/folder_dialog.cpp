@@ -54,7 +54,8 @@ std::optional<std::string> CFolderDialog::Run(const BrowseRequest& request, Brow
     NoteTopLevelWindowHidden(dialog_.get());
     std::optional<std::string> chosen;
     if (result == platform::cmd::Ok) {
-        chosen = tree_->PathOf(dialog_->SelectedTreeItem(folder_dialog::kTree));
+        platform::TreeItem selected = dialog_->SelectedTreeItem(folder_dialog::kTree);
+        chosen = tree_->PathOf(selected == platform::kTreeRoot ? tree_->top() : selected);
     }
     dialog_->ShowDialog(false);
     events_ = nullptr;
@@ -81,7 +82,11 @@ void CFolderDialog::OnEvent(const platform::ControlEvent& event) {
             !events_->OnValidateFailed(*this, dialog_->Text(folder_dialog::kEdit))) {
             return;
         }
-        if (dialog_->SelectedTreeItem(folder_dialog::kTree) == platform::kTreeRoot) return;
+        // Without an edit box the choice is the selected folder, so there
+        // must be one; a typed folder needs none.
+        if (!editBox_ && dialog_->SelectedTreeItem(folder_dialog::kTree) == platform::kTreeRoot) {
+            return;
+        }
         dialog_->EndDialog(platform::cmd::Ok);
     } else if (event.id == platform::cmd::Cancel) {
         dialog_->EndDialog(platform::cmd::Cancel);

@@ -11,10 +11,11 @@ namespace mw {
 namespace {
 
 // Whether a folder shows an expander: it has at least one subfolder, or it
-// cannot be read (expanding it then simply shows nothing).
+// exists but cannot be read (expanding it then simply shows nothing).
 bool MayHaveSubfolders(const std::string& path) {
     std::error_code ec;
-    return platform::HasSubfolders(path, ec) || ec;
+    if (platform::HasSubfolders(path, ec)) return true;
+    return ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory;
 }
 
 }  // namespace

@@ -82,13 +82,27 @@ TEST(HeadlessMessageBoxes, DumpsWhatItShowsWhenAsked) {
     EXPECT_EQ(boxes.shown.at(2).caption, "");
 }
 
-TEST(MessageBoxes, ProcessWideServiceGivesWayToATestsOwn) {
-    MessageBoxService* process = &MessageBoxes();
+TEST(MessageBoxes, ProcessWideServiceFollowsTheEnvironmentAndTests) {
+    mwtest::EnvGuard env;
+    env.Set("MW_HEADLESS", "1");
+    auto* headless = dynamic_cast<HeadlessMessageBoxes*>(&MessageBoxes());
+    ASSERT_NE(headless, nullptr);
     HeadlessMessageBoxes mine;
     SetMessageBoxesForTesting(&mine);
     EXPECT_EQ(&MessageBoxes(), &mine);
     SetMessageBoxesForTesting(nullptr);
-    EXPECT_EQ(&MessageBoxes(), process);
+    EXPECT_EQ(&MessageBoxes(), headless);
+    // Not asked for: the installed user interface's boxes, and without one
+    // (a program that has none) a headless service that echoes what it shows.
+    env.Set("MW_HEADLESS", "0");
+    HeadlessMessageBoxes interactive;
+    SetInteractiveMessageBoxes(&interactive);
+    EXPECT_EQ(&MessageBoxes(), &interactive);
+    SetInteractiveMessageBoxes(nullptr);
+    auto* fallback = dynamic_cast<HeadlessMessageBoxes*>(&MessageBoxes());
+    ASSERT_NE(fallback, nullptr);
+    EXPECT_NE(fallback, headless);
+    EXPECT_TRUE(fallback->echo);
 }
 
 TEST(MessageBoxes, ProcessWideHeadlessServiceTakesAnswersFromTheEnvironment) {

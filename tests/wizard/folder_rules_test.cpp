@@ -28,7 +28,7 @@ TEST(TrailingMatch, CountsTheTailWhenAllOfItMatches) {
         {"/opt/Arbolux 7x", "Arbolux 7", 0},
         {"/Arbolux 7", "Arbolux 7", 1},  // the root is an element of its own
         {"/", "Arbolux 7", 0},
-        {"Arbolux 7", "Arbolux 7", 0},  // a single element never matches
+        {"Arbolux 7", "Arbolux 7", 0},         // a single element never matches
         {"/a/Arbolux 7", "x/a/Arbolux 7", 0},  // the path runs out first
         {"/opt/Arbolux 7", "", 0},
     };
@@ -54,8 +54,8 @@ TEST(FolderPaths, RelativeCombineAndCanonical) {
 }
 
 TEST(PathText, WildCardsAndInvalidCharactersAreRefused) {
-    for (const char* bad : {"a*b", "a?", "a\"b", "a<b", "a>b", "a|b", "a\nb", "a\rb", "a\tb",
-                            "a\x7f"}) {
+    for (const char* bad :
+         {"a*b", "a?", "a\"b", "a<b", "a>b", "a|b", "a\nb", "a\rb", "a\tb", "a\x7f"}) {
         EXPECT_FALSE(IsValidPathText(bad)) << bad;
     }
     EXPECT_TRUE(IsValidPathText("/opt/Meridan Works/Arbolux 7: été"));
@@ -74,8 +74,7 @@ TEST(ChooserStart, SubfolderAppendedOnceAndRelativeStartIgnored) {
         {"/opt/ARBOLUX 7/", "Arbolux 7", "/opt/ARBOLUX 7/"},  // nothing to do, nothing changed
         {"/opt", "Meridan Works/Arbolux 7", "/opt/Meridan Works/Arbolux 7"},
         {"/opt/Meridan Works", "Meridan Works/Arbolux 7", "/opt/Meridan Works/Arbolux 7"},
-        {"/opt/Meridan Works/Arbolux 7", "Meridan Works/Arbolux 7",
-         "/opt/Meridan Works/Arbolux 7"},
+        {"/opt/Meridan Works/Arbolux 7", "Meridan Works/Arbolux 7", "/opt/Meridan Works/Arbolux 7"},
         {"/opt", "", "/opt"},
         {"/opt", "Arbolux*", "/opt"},  // a wild card: no subfolder at all
     };

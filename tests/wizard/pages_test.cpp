@@ -6,12 +6,12 @@
 #include <string>
 
 #include "app/errors.hpp"
+#include "page_fixture.hpp"
 #include "platform/roots.hpp"
 #include "wizard/dlg_mode.hpp"
 #include "wizard/dlg_path.hpp"
 #include "wizard/dlg_shortcut.hpp"
 #include "wizard/folder_dialog.hpp"
-#include "page_fixture.hpp"
 
 namespace mw {
 namespace {
@@ -183,7 +183,8 @@ TEST_F(Pages, FolderBrowseTakesTheChosenFolderAndCancelKeepsTheStoredText) {
 
     // Browse first saves what was typed; a cancelled chooser leaves that.
     d.Type(1007, "/typed/before/browse");
-    ui.modalScripts.push_back([](HeadlessDialog& chooser) { chooser.PressKey(platform::Key::Escape); });
+    ui.modalScripts.push_back(
+        [](HeadlessDialog& chooser) { chooser.PressKey(platform::Key::Escape); });
     ASSERT_TRUE(d.Click(1006));
     EXPECT_EQ(settings.installFolder, "/typed/before/browse");
     EXPECT_EQ(d.Text(1007), "/typed/before/browse");
