@@ -558,6 +558,8 @@ TEST(TargetUserIdentity, EverythingBelowTheHomeIsTheUsers) {
     fs::create_directory(dir / "private");
     chmod((dir / "private").c_str(), 0700);
     mwtest::WriteFile(dir / "private/backup", "saved");
+    mwtest::WriteFile(dir / "private/other", "a third user's");
+    ASSERT_EQ(chown((dir / "private/other").c_str(), 1234, 1234), 0);
     mwtest::WriteFile(dir / "rootfile", "root's");
     fs::create_directory(dir / "outside");
     fs::create_directory_symlink(dir / "outside", home + "/planted");
@@ -573,8 +575,13 @@ TEST(TargetUserIdentity, EverythingBelowTheHomeIsTheUsers) {
         auto out = fs->OpenForWrite(home + "/a/b/f", ec);
         if (!out || out->Write("x", 1) || out->Close()) return 4;
         if (fs->CopyFile(dir / "rootfile", home + "/a/copied")) return 5;
-        // Moving root's backup in from a folder the user cannot enter.
+        // Moving root's backup in from a folder the user cannot enter: root's
+        // own item is not handed to the user; another user's is made the
+        // user's before it leaves the private folder.
         if (fs->Rename(dir / "private/backup", home + "/a/restored")) return 6;
+        if (OwnerOf(home + "/a/restored") != 0) return 16;
+        if (fs->Rename(dir / "private/other", home + "/a/other")) return 17;
+        if (OwnerOf(home + "/a/other") != 65534) return 18;
         // ...and out again.
         if (fs->Rename(home + "/a/restored", dir / "private/backup")) return 7;
         // Where the user could not write, root does not either.
@@ -599,7 +606,7 @@ TEST(TargetUserIdentity, EverythingBelowTheHomeIsTheUsers) {
     for (const char* rel : {"a", "a/b", "a/b/f", "a/copied"})
         EXPECT_EQ(OwnerOf(home + "/" + rel), 65534u) << rel;
     EXPECT_EQ(mwtest::ReadFile(dir / "private/backup"), "saved");
-    EXPECT_EQ(OwnerOf(dir / "private/backup"), 65534u) << "it was the user's while in the home";
+    EXPECT_EQ(OwnerOf(dir / "private/backup"), 0u) << "root's item stayed root's in the home";
     EXPECT_EQ(mwtest::ReadFile(home + "/a/copied"), "root's");
     EXPECT_FALSE(fs::exists(home + "/rootdir/x"));
     EXPECT_FALSE(fs::exists(dir / "outside/x"));
