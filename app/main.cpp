@@ -9,8 +9,10 @@
 #include "platform/elevation.hpp"
 #include "platform/message_box.hpp"
 #include "platform/secure_startup.hpp"
+#include "platform/ui/fltk_ui.hpp"
 
 int main(int argc, char** argv) {
+    mw::platform::InstallFltkUserInterface();
     // Before anything is made or decided: the umask, and whether root may
     // trust the machine root it was given.
     if (std::string refused = mw::platform::SecureStartup(); !refused.empty()) {

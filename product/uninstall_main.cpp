@@ -28,6 +28,7 @@
 #include "platform/program_path.hpp"
 #include "platform/secure_startup.hpp"
 #include "platform/trusted_path.hpp"
+#include "platform/ui/fltk_ui.hpp"
 #include "product/product_texts.hpp"
 #include "product/uninstall.hpp"
 
@@ -173,6 +174,7 @@ int Run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    mw::platform::InstallFltkUserInterface();
     // Runs as root: nothing it creates may be writable by others, and the
     // machine root must be one no other user could have prepared.
     if (std::string refused = mw::platform::SecureStartup(); !refused.empty()) {
