@@ -250,6 +250,26 @@ TEST_P(FileSystemCases, HardLinkPlantedInSharedFolderIsReplacedNotWrittenThrough
     EXPECT_EQ(mwtest::ReadFile(P("secret")), "both");
 }
 
+// A file of another user's stays theirs to change while root writes it:
+// root's content would be theirs to alter, and its program theirs to swap.
+TEST_P(FileSystemCases, FileOfAnotherUserIsReplacedNotWrittenInto) {
+    if (!IsRoot()) GTEST_SKIP() << "the rule protects root";
+    fs::create_directory(P("shared"));
+    chmod(P("shared").c_str(), 0777);
+    mwtest::WriteFile(P("shared/Arbolux"), "nobody's");
+    ASSERT_EQ(chown(P("shared/Arbolux").c_str(), 65534, 65534), 0);
+    // nobody keeps a descriptor of its file, to write through it later.
+    int theirs = open(P("shared/Arbolux").c_str(), O_WRONLY);
+    ASSERT_GE(theirs, 0);
+    ASSERT_FALSE(Write(P("shared/Arbolux"), "root's program"));
+    ASSERT_EQ(write(theirs, "X", 1), 1);
+    close(theirs);
+    struct stat st;
+    ASSERT_EQ(lstat(P("shared/Arbolux").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(mwtest::ReadFile(P("shared/Arbolux")), "root's program");
+}
+
 TEST_P(FileSystemCases, FifoOrFolderIsNoFileToOpen) {
     ASSERT_EQ(mkfifo(P("pipe").c_str(), 0666), 0);
     std::error_code ec;
