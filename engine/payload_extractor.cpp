@@ -15,6 +15,7 @@
 #include "engine/tokens.hpp"
 #include "journal/security.hpp"
 #include "platform/file_system.hpp"
+#include "platform/os_error.hpp"
 #include "platform/safe_path.hpp"
 #include "platform/utf16.hpp"
 
@@ -297,7 +298,7 @@ void PayloadExtractor::OpenOutput(const PayloadEntry& entry) {
     if (ec) FailFile(destination, ec);
     if (info.type == platform::FileType::Symlink) {
         // Whoever planted it would have root write where the link points.
-        FailFile(destination, std::error_code(ELOOP, std::system_category()));
+        FailFile(destination, platform::OsError(ELOOP));
     }
     if (info.type == platform::FileType::Regular) {
         // A read-only file is overwritten. Should this fail, the open below
@@ -308,7 +309,7 @@ void PayloadExtractor::OpenOutput(const PayloadEntry& entry) {
     }
     OpenSharedFolders(destination);
     auto file = fs.OpenForWrite(destination, ec);
-    if (ec || !file) FailFile(destination, ec ? ec : std::make_error_code(std::errc::io_error));
+    if (ec || !file) FailFile(destination, ec ? ec : platform::OsError(std::errc::io_error));
     output_ = std::make_unique<Output>(std::move(file), destination);
 }
 
@@ -327,7 +328,7 @@ void PayloadExtractor::CreateFolders(const std::string& folder) {
         // A link on the way is the file system's to judge: it follows only
         // links that nobody but root could have made.
         if (info.type != platform::FileType::Directory && info.type != platform::FileType::Symlink)
-            FailFile(f, std::error_code(ENOTDIR, std::system_category()));
+            FailFile(f, platform::OsError(ENOTDIR));
         break;
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {

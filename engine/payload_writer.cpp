@@ -10,6 +10,7 @@
 #include "engine/crc32.hpp"
 #include "engine/tokens.hpp"
 #include "platform/file_system.hpp"
+#include "platform/os_error.hpp"
 #include "platform/utf16.hpp"
 
 namespace mw {
@@ -49,7 +50,7 @@ template <class F>
 uint64_t ReadFile(const std::string& path, F&& block) {
     std::error_code ec;
     auto file = platform::Files().OpenForRead(path, ec);
-    if (ec || !file) FailFile(path, ec ? ec : std::make_error_code(std::errc::io_error));
+    if (ec || !file) FailFile(path, ec ? ec : platform::OsError(std::errc::io_error));
     char buffer[4096];
     uint64_t total = 0;
     for (;;) {
@@ -116,7 +117,7 @@ PayloadArchive WritePayload(const std::vector<PayloadInput>& inputs, std::ostrea
         if (size != archive.entries[i].size || crc.Value() != archive.entries[i].crc)
             throw std::filesystem::filesystem_error("file changed while it was read",
                                                     std::filesystem::path(inputs[i].file),
-                                                    std::make_error_code(std::errc::io_error));
+                                                    platform::OsError(std::errc::io_error));
     }
     compressed.reset();  // ends the bzip2 stream
     out.flush();
