@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/os_error.hpp"
 #include "platform/roots.hpp"
 #include "platform/safe_path.hpp"
 
@@ -44,8 +45,7 @@ std::error_code OpenLockFolder(UniqueFd& out) {
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
         UniqueFd next;
         if (auto ec = OpenOrMakeFolders(cur.get(), level, true, 0755, next)) return ec;
-        if (root && !RootsAlone(next.get(), S_IFDIR))
-            return std::make_error_code(std::errc::permission_denied);
+        if (root && !RootsAlone(next.get(), S_IFDIR)) return OsError(EACCES);
         cur = std::move(next);
     }
     out = std::move(cur);
