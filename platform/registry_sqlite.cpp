@@ -16,9 +16,12 @@
 #include <map>
 #include <mutex>
 
+#include "platform/os_error.hpp"
 #include "platform/registry.hpp"
 #include "platform/registry_detail.hpp"
 #include "platform/roots.hpp"
+#include "platform/safe_path.hpp"
+#include "platform/trusted_path.hpp"
 
 namespace mw::platform {
 namespace {
@@ -48,7 +51,7 @@ INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(1, NULL, '', '');
 )sql";
 
 std::error_code Errc(std::errc e) {
-    return std::make_error_code(e);
+    return OsError(e);
 }
 
 std::error_code FromSqlite(sqlite3* db, int rc) {
@@ -71,7 +74,7 @@ std::error_code FromSqlite(sqlite3* db, int rc) {
         case SQLITE_CANTOPEN:
         case SQLITE_IOERR: {
             int e = db ? sqlite3_system_errno(db) : 0;
-            if (e != 0) return std::error_code(e, std::generic_category());
+            if (e != 0) return OsError(e);
             return Errc(std::errc::io_error);
         }
         default:
@@ -552,18 +555,6 @@ private:
 
 std::atomic<Registry*> g_testRegistry{nullptr};
 
-// One folder level, 0755 whatever the umask when we make it.
-std::error_code MakeFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0755) == 0) {
-        ::chmod(path.c_str(), 0755);
-        return {};
-    }
-    if (errno != EEXIST) return std::error_code(errno, std::generic_category());
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return std::error_code(errno, std::generic_category());
-    return S_ISDIR(st.st_mode) ? std::error_code() : Errc(std::errc::not_a_directory);
-}
-
 }  // namespace
 
 std::unique_ptr<Registry> OpenRegistryAt(const std::string& databasePath, std::error_code& ec) {
@@ -595,10 +586,19 @@ std::unique_ptr<Registry> OpenRegistryAt(const std::string& databasePath, std::e
 }
 
 std::unique_ptr<Registry> OpenMachineRegistry(std::error_code& ec) {
-    for (const char* folder : {"var", "var/lib", "var/lib/mw"}) {
-        if ((ec = MakeFolder(UnderMachineRoot(folder)))) return nullptr;
+    // The folders are walked and made without following links, each new one
+    // 0755 on its own descriptor. Root then opens the store by its path only
+    // once no other user could change any folder on that path, so the path
+    // still names what was checked.
+    UniqueFd machine, folder;
+    if ((ec = OpenNoFollow(MachineRoot(), O_PATH | O_DIRECTORY, machine))) return nullptr;
+    if ((ec = OpenOrMakeFolders(machine.get(), "var/lib/mw", true, 0755, folder))) return nullptr;
+    const std::string path = MachineStorePath();
+    if (::geteuid() == 0 && !OnlyAdministratorCouldChange(path.substr(0, path.rfind('/')))) {
+        ec = Errc(std::errc::permission_denied);
+        return nullptr;
     }
-    return OpenRegistryAt(MachineStorePath(), ec);
+    return OpenRegistryAt(path, ec);
 }
 
 Registry& MachineRegistry() {
