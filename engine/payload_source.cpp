@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "engine/bzip2_blocks.hpp"
 #include "platform/mapped_file.hpp"
 #include "platform/resources.hpp"
 
@@ -110,6 +111,23 @@ void PayloadSource::OpenMemory(const void* data, std::size_t size) {
 bool PayloadSource::Verify() {
     const auto start = tellg();
     const uint64_t unread = start < 0 ? 0 : size() - static_cast<uint64_t>(start);
+    if (start >= 0 && unread > 0) {
+        if (const unsigned workers = VerifyWorkers(); workers > 1) {
+            const auto from = static_cast<uint64_t>(start);
+            const BlockCheck check =
+                CheckBzip2Blocks(data() + from, static_cast<std::size_t>(unread), workers,
+                                 [&](uint64_t offset) { Consumed(from + offset); });
+            if (check == BlockCheck::Intact) {
+                // Left as the sequential decode leaves it: read to the end.
+                seekg(0, std::ios_base::end);
+                (void)get();
+                return true;
+            }
+            // Whatever it is, the sequential decode says it, from the start.
+            clear();
+            seekg(start);
+        }
+    }
     const uint64_t read = DecodePayload(*this, [](const char*, std::size_t n) { return n; });
     return start >= 0 && read == unread;
 }
