@@ -58,8 +58,9 @@ TEST(FindBlockMagics, AtEveryBitPositionAndNowhereElse) {
         std::string s = zeros;
         for (const uint64_t at : c.planted) s = WithBits(s, at, kBlockMagic, 48);
         EXPECT_EQ(mw::FindBlockMagics(s.data(), s.size(), 0, c.to), c.found) << c.planted[0];
-        if (!c.found.empty())  // from a bit past the last, none is there
+        if (!c.found.empty()) {  // from a bit past the last, none is there
             EXPECT_TRUE(mw::FindBlockMagics(s.data(), s.size(), c.found.back() + 1, c.to).empty());
+        }
     }
     // One bit off anywhere in the magic is no magic.
     for (unsigned k = 0; k < 48; ++k) {
