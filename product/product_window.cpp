@@ -11,7 +11,7 @@
 
 #include "app/identity.hpp"
 #include "app/text_format.hpp"
-#include "platform/fltk_setup.hpp"
+#include "platform/ui/fltk_setup.hpp"
 #include "platform/ui_dump.hpp"
 #include "product/inventory.hpp"
 #include "product/product_texts.hpp"

@@ -27,6 +27,7 @@
 #include "platform/message_box.hpp"
 #include "platform/program_path.hpp"
 #include "platform/trusted_path.hpp"
+#include "platform/ui/fltk_ui.hpp"
 #include "product/product_texts.hpp"
 #include "product/uninstall.hpp"
 
@@ -172,6 +173,7 @@ int Run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    mw::platform::InstallFltkUserInterface();
     // Runs as root: nothing it creates may be writable by others.
     ::umask(022);
     const std::vector<std::string> args(argv + 1, argv + argc);

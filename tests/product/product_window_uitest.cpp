@@ -2,16 +2,15 @@
 // installation stored) and that the running program is counted, so that an
 // installer or the uninstaller sees it.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
-#include <vector>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/identity.hpp"
 #include "app/preconditions.hpp"
@@ -41,11 +40,11 @@ TEST(ProductWindow, ShowsVersionLibrariesAndTexturesInTheStoredLanguageWhileCoun
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
     producttest::ScratchMachine m;
     const std::string program = m.Install("Arbolux", "opt/Meridan Works/Arbolux 7/Arbolux");
-    for (const char* rel : {"var/opt/Meridan Works/Arbolux/Trees.ax-lib",
-                            "var/opt/Meridan Works/Arbolux/Shrubs.ax-lib",
-                            "var/opt/Meridan Works/Arbolux/notes.txt",
-                            "home/.local/share/Meridan Works/Arbolux/Mine.ax-lib",
-                            "var/opt/Meridan Works/Textures/Arbolux/Bark.jpg"}) {
+    for (const char* rel :
+         {"var/opt/Meridan Works/Arbolux/Trees.ax-lib",
+          "var/opt/Meridan Works/Arbolux/Shrubs.ax-lib", "var/opt/Meridan Works/Arbolux/notes.txt",
+          "home/.local/share/Meridan Works/Arbolux/Mine.ax-lib",
+          "var/opt/Meridan Works/Textures/Arbolux/Bark.jpg"}) {
         std::filesystem::create_directories(std::filesystem::path(m / rel).parent_path());
         mwtest::WriteFile(m / rel, "x");
     }
@@ -69,7 +68,8 @@ TEST(ProductWindow, ShowsVersionLibrariesAndTexturesInTheStoredLanguageWhileCoun
     }
     ASSERT_NE(dump.find("\nend\n"), std::string::npos) << "the window never showed";
 
-    EXPECT_EQ(dump.substr(0, dump.find('\n')).rfind("window\tProductWindow\tArbolux 7.13c\t", 0), 0u)
+    EXPECT_EQ(dump.substr(0, dump.find('\n')).rfind("window\tProductWindow\tArbolux 7.13c\t", 0),
+              0u)
         << dump;
     EXPECT_EQ(ControlText(dump, 1000), "Version 7.13.3.1");
     EXPECT_EQ(ControlText(dump, 901), "Bibliotheken");

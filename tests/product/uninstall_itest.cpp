@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <list>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -222,6 +224,59 @@ TEST(Uninstaller, RefusesAndChangesNothing) {
         EXPECT_EQ(mwtest::DiffTrees(arranged, m.Snapshot()), "");
         EXPECT_TRUE(m.KeyExists(std::string(mw::uninstallKey)));
         EXPECT_TRUE(m.Text(std::string(mw::makerKey), "Arbolux 7 Path"));
+    }
+}
+
+TEST(Uninstaller, AsksInBoxesAndTakesNoForAnAnswer) {
+    // Without --quiet the questions are boxes: "No" to the confirmation, or
+    // Retry then Cancel while the product runs, leaves everything in place.
+    struct Case {
+        const char* name;
+        const char* answers;
+        bool productRunning;
+        std::vector<std::string> boxes;  // the first line of each box shown
+    };
+    const Case cases[] = {
+        {"no to the confirmation",
+         "7",
+         false,
+         {"Do you want to remove Arbolux 7.13c and all of its components from this computer?"}},
+        {"retry, then cancel while the product runs",
+         "4,2",
+         true,
+         {"You must close 'Arbolux 7.13c' before continuing the uninstallation.",
+          "You must close 'Arbolux 7.13c' before continuing the uninstallation."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchMachine m;
+        Installation install(m);
+        mwtest::EnvGuard env;
+        env.Set("MW_MSGBOX_ANSWERS", c.answers);
+        env.Set("MW_UI_DUMP", m / "dump");
+        std::unique_ptr<mwtest::HelperProcess> product;
+        if (c.productRunning) {
+            product = std::make_unique<mwtest::HelperProcess>(
+                std::vector<std::string>{"count", mw::InstanceCounterName("Arbolux7")});
+            EXPECT_EQ(product->ReadLine(), "counted 1");
+        }
+        const auto arranged = m.Snapshot();
+        const auto r = mwtest::RunProgram(install.uninstaller(), {});
+        EXPECT_EQ(r.code, 3) << r.out << r.err;
+        std::vector<std::string> boxes;
+        std::stringstream dump(mwtest::ReadFile(m / "dump"));
+        for (std::string line; std::getline(dump, line);) {
+            if (line.rfind("window\tMessageBox\tUninstall Arbolux 7.13c\t", 0) == 0)
+                boxes.push_back({});
+            if (line.rfind("control\tStatic\t", 0) == 0 && !boxes.empty() && boxes.back().empty()) {
+                std::string text = line.substr(line.find('\t', 15) + 1);
+                boxes.back() = text.substr(0, text.find("\\n"));
+                boxes.back() = boxes.back().substr(0, boxes.back().find('\t'));
+            }
+        }
+        EXPECT_EQ(boxes, c.boxes);
+        std::filesystem::remove(m / "dump");
+        EXPECT_EQ(mwtest::DiffTrees(arranged, m.Snapshot()), "");
     }
 }
 
