@@ -150,10 +150,6 @@ bool HasFileBelow(const std::string& folder, std::string_view suffix) {
     return false;
 }
 
-std::string ProgramPathValueName() {
-    return std::string(installPathValue);
-}
-
 }  // namespace
 
 ProgramCommand ParseProgramCommand(const std::vector<std::string>& args) {
@@ -252,7 +248,7 @@ std::string DottedVersion(uint64_t version) {
 std::error_code Register(const std::string& program, std::optional<uint64_t> previousVersion) {
     platform::Registry& registry = platform::MachineRegistry();
     if (auto ec = registry.CreateKey(makerKey)) return ec;
-    if (auto ec = registry.SetValue(makerKey, ProgramPathValueName(), RegValue::String(program)))
+    if (auto ec = registry.SetValue(makerKey, installPathValue, RegValue::String(program)))
         return ec;
     if (previousVersion) {
         if (auto ec = registry.SetValue(makerKey, kUpdatedFromValue,
@@ -284,7 +280,7 @@ std::error_code Register(const std::string& program, std::optional<uint64_t> pre
 std::error_code Unregister(const std::string& program) {
     platform::Registry& registry = platform::MachineRegistry();
     std::error_code ec;
-    const auto owner = registry.GetValue(makerKey, ProgramPathValueName(), ec);
+    const auto owner = registry.GetValue(makerKey, installPathValue, ec);
     if (ec && ec != std::errc::no_such_file_or_directory) return ec;
     if (owner) {
         const auto text = owner->Text();
@@ -305,8 +301,7 @@ std::error_code Unregister(const std::string& program) {
     }
     if (failure) return failure;
 
-    for (std::string_view name : {ProgramPathValueName(), std::string(kUpdatedFromValue),
-                                  std::string(kRegisteredFoldersValue)}) {
+    for (std::string_view name : {installPathValue, kUpdatedFromValue, kRegisteredFoldersValue}) {
         auto deleted = registry.DeleteValue(makerKey, name);
         if (deleted && deleted != std::errc::no_such_file_or_directory) return deleted;
     }
