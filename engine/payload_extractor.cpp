@@ -227,6 +227,13 @@ void PayloadExtractor::ReadTable() {
             // current folder is nowhere the installer means to write.
             if (entry.destination.empty() || entry.destination[0] != '/')
                 Fail(CompressError::UnexpectedError, "payload: destination is not absolute");
+            // Nor is one with a '.' or '..' element, a plain absolute one
+            // included: it is refused here, like every unsafe destination,
+            // rather than when its entry is reached after earlier files.
+            std::vector<std::string> elements;
+            if (platform::SplitAbsolutePath(entry.destination, elements))
+                Fail(CompressError::UnexpectedError,
+                     "payload: destination has a '.' or '..' element");
         } else {
             std::string folder = entry.destination;
             for (char& c : folder)
