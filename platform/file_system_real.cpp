@@ -667,7 +667,11 @@ std::error_code MakePrivateTempFolder(const std::string& prefix, std::string& pa
     const std::string parent = TempFolder();
     // Root's private folders (the journal's backups) go only where no other
     // user could move them away or put something of theirs in their place.
-    if (geteuid() == 0 && (NeedsTargetUser(parent) || !OnlyAdministratorCouldChange(parent, true)))
+    // (A missing one fails below as it is.)
+    struct stat st;
+    const bool exists = lstat(parent.c_str(), &st) == 0 || errno != ENOENT;
+    if (geteuid() == 0 && exists &&
+        (NeedsTargetUser(parent) || !OnlyAdministratorCouldChange(parent, true)))
         return Err(EACCES);
     return fs.CreateUniqueDirectory(parent, prefix, path);
 }
