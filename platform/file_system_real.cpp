@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/access_control.hpp"
 #include "platform/file_system.hpp"
 #include "platform/os_error.hpp"
 #include "platform/roots.hpp"
@@ -549,6 +550,16 @@ public:
     std::error_code CreateUniqueDirectory(const std::string& dir, const std::string& prefix,
                                           std::string& path) override {
         return CreateUnique(dir, prefix, path, true);
+    }
+
+    std::error_code GrantAccess(const std::string& path, unsigned perms, bool inherit) override {
+        TargetUserScope scope(path);
+        if (scope.error()) return scope.error();
+        UniqueFd fd;
+        if (auto ec = OpenNoFollow(path, O_PATH, fd)) return ec;
+        const uid_t owner = scope.active() ? CurrentTargetUser().uid : geteuid();
+        if (auto ec = CheckGrantTarget(fd.get(), owner)) return ec;
+        return GrantOthersOnDescriptor(fd.get(), perms, inherit);
     }
 
     std::unique_ptr<OutputFile> OpenForWrite(const std::string& path,
