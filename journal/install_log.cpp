@@ -276,6 +276,17 @@ std::string InstallLogFile::FormatEntry(std::size_t number, const JournalEntry& 
 bool InstallLogFile::Write(const std::string& path, const std::string& product,
                            const std::string& installFolder, const std::string& startMenuFolder,
                            const std::list<JournalEntry>& entries) {
+    // Every line is trusted by the next elevated run: a text holding a line
+    // break would add lines of someone else's choosing. Nothing is written
+    // then, and the earlier log stays as it was.
+    auto breaksLine = [](std::string_view text) {
+        return text.find_first_of("\r\n") != std::string_view::npos;
+    };
+    if (breaksLine(product) || breaksLine(installFolder) || breaksLine(startMenuFolder))
+        return false;
+    for (const JournalEntry& entry : entries)
+        if (breaksLine(entry.path)) return false;
+
     auto& fs = platform::Files();
     std::error_code ec;
     // An earlier log is read-only; give its owner write permission back so
