@@ -276,6 +276,14 @@ std::string InstallLogFile::FormatEntry(std::size_t number, const JournalEntry& 
 bool InstallLogFile::Write(const std::string& path, const std::string& product,
                            const std::string& installFolder, const std::string& startMenuFolder,
                            const std::list<JournalEntry>& entries) {
+    // The log is read line by line: a text holding a line break would end
+    // its line early and make the rest read as lines of their own.
+    auto breaksLine = [](std::string_view text) {
+        return text.find_first_of("\r\n") != std::string_view::npos;
+    };
+    if (breaksLine(product) || breaksLine(installFolder) || breaksLine(startMenuFolder)) {
+        return false;
+    }
     auto& fs = platform::Files();
     std::error_code ec;
     // An earlier log is read-only; give its owner write permission back so
@@ -312,8 +320,14 @@ bool InstallLogFile::Write(const std::string& path, const std::string& product,
     writeLine(u"// " + shortcutLine);
     writeLine(u"// " + std::u16string(shortcutLine.size(), u'-'));
     std::size_t number = 0;
-    for (const JournalEntry& entry : entries)
+    for (const JournalEntry& entry : entries) {
+        // Such an item is left out, and the log counts as not complete.
+        if (breaksLine(entry.path)) {
+            ok = false;
+            continue;
+        }
         writeLine(platform::Utf8ToUtf16(FormatEntry(number++, entry)));
+    }
 
     if (out->Close()) ok = false;
     out.reset();

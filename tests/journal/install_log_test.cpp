@@ -184,6 +184,31 @@ TEST_F(InstallLogTest, WrittenLogReadsBackTheSameEntries) {
     EXPECT_EQ(reader.shortcutPath, "") << "a folder that does not exist is not taken";
 }
 
+TEST_F(InstallLogTest, ALineBreakInAPathFailsThatItemNotTheLog) {
+    std::string installDir = root + "/install";
+    std::filesystem::create_directories(installDir);
+    std::string log = root + "/Uninstall.ulog";
+    // A planted name would otherwise add a line of its own choosing.
+    std::list<JournalEntry> entries = {
+        Entry(Kind::InstalledFile, installDir + "/a", true, 0),
+        Entry(Kind::InstalledFile, installDir + "/x\r\n00001 1 1 3 /etc/passwd", true, 0),
+        Entry(Kind::InstalledFile, installDir + "/b\n", true, 0),
+        Entry(Kind::InstalledFile, installDir + "/c", true, 0),
+    };
+    EXPECT_FALSE(InstallLogFile::Write(log, "P", installDir, "/m", entries));
+    InstallLogContents read = InstallLogFile::Read(log, 1252);
+    std::vector<Taken> expected = {{1, 0, true, installDir + "/a"},
+                                   {1, 0, true, installDir + "/c"}};
+    EXPECT_EQ(Summary(read.entries), expected);
+    EXPECT_EQ(read.end, End::EndOfFile);
+
+    // A header text with a line break writes nothing: the earlier log stays.
+    std::string before = mwtest::ReadFile(log);
+    EXPECT_FALSE(InstallLogFile::Write(log, "P", installDir + "\n", "/m", entries));
+    EXPECT_FALSE(InstallLogFile::Write(log, "P", installDir, "/m\r", entries));
+    EXPECT_EQ(mwtest::ReadFile(log), before);
+}
+
 TEST_F(InstallLogTest, MoreThan9999EntriesGetLongerNumbers) {
     for (int i = 0; i < 10001; ++i) {
         journal.currentEntries.push_back(
