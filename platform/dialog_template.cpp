@@ -29,6 +29,7 @@ constexpr std::pair<const char*, ControlKind> KindNames[] = {
     {"edit", ControlKind::Edit},
     {"comboboxex", ControlKind::ComboBoxEx},
     {"progressbar", ControlKind::ProgressBar},
+    {"tree", ControlKind::Tree},
 };
 
 constexpr Word DialogWords[] = {
@@ -57,7 +58,7 @@ constexpr Word ControlWords[] = {
 };
 
 bool KnownKind(uint16_t kind) {
-    return kind >= 1 && kind <= uint16_t(ControlKind::ProgressBar);
+    return kind >= 1 && kind <= uint16_t(ControlKind::Tree);
 }
 
 // Binary writing and reading.

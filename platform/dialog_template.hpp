@@ -51,6 +51,7 @@ enum class ControlKind : uint16_t {
     Edit = 11,          // edit
     ComboBoxEx = 12,    // comboboxex: extended combo box (items with images)
     ProgressBar = 13,   // progressbar
+    Tree = 14,          // tree: folders and the like, expandable
 };
 
 // Dialog style words.

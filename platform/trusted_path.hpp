@@ -1,7 +1,9 @@
 // Whether a file could have been written, or put where it is, by nobody but
 // the administrator. An elevated installer takes folders and a list of files
 // to remove from an earlier installation's log; such a file is only believed
-// when no other user could have planted or changed it.
+// when no other user could have planted or changed it. The same check guards
+// what root would run or load: the installed program's registration run and
+// the setup library are used only when it holds for their file.
 #pragma once
 
 #include <string>
@@ -14,6 +16,10 @@ namespace mw::platform {
 // them and writable by no group and no other user. A folder writable by all
 // but sticky (such as /tmp) counts only when the item below it belongs to
 // one of them too, since the sticky bit keeps others from replacing it.
+// Running as root, "this process's own user" is root: the check then holds
+// only when no user other than root could have replaced the file or any
+// folder above it. Group write bits count as others' (they also carry the
+// mask of an access list that grants named users write).
 bool OnlyAdministratorCouldWrite(const std::string& path);
 
 }  // namespace mw::platform
