@@ -8,7 +8,7 @@ namespace {
 // The setup library calls back on this thread only, while Run waits for it.
 thread_local const std::function<void()>* t_pump = nullptr;
 
-extern "C" uint32_t SetupCallback(uint32_t reason, uint32_t, char*, char*, void*) {
+extern "C" uint32_t SetupCallback(uint32_t reason, uint32_t, const char*, const char*, void*) {
     // Nothing may unwind through the library's frames.
     try {
         if (reason == kDirectXReasonProgress && t_pump && *t_pump) (*t_pump)();

@@ -22,8 +22,8 @@ class SharedLibrary;
 // The setup library's interface, with C linkage. Texts are UTF-8.
 extern "C" {
 // reason, message type, message text, name, extra information; answer 1.
-using DirectXSetupCallbackFn = uint32_t (*)(uint32_t reason, uint32_t messageType, char* message,
-                                            char* name, void* info);
+using DirectXSetupCallbackFn = uint32_t (*)(uint32_t reason, uint32_t messageType,
+                                            const char* message, const char* name, void* info);
 // Non-zero on success.
 using DirectXSetupGetVersionFn = int32_t (*)(uint32_t* version, uint32_t* revision);
 using DirectXSetupSetCallbackFn = int32_t (*)(DirectXSetupCallbackFn callback);

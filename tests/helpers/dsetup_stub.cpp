@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 namespace {
-using Callback = uint32_t (*)(uint32_t, uint32_t, char*, char*, void*);
+using Callback = uint32_t (*)(uint32_t, uint32_t, const char*, const char*, void*);
 Callback g_callback = nullptr;
 
 unsigned long Env(const char* name, unsigned long fallback, int base) {
