@@ -6,8 +6,10 @@
 
 #include "app/install_app.hpp"
 #include "platform/elevation.hpp"
+#include "platform/ui/fltk_ui.hpp"
 
 int main(int argc, char** argv) {
+    mw::platform::InstallFltkUserInterface();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (auto code = mw::platform::OfferElevation(args)) return *code;
     return mw::RunInstaller();

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/registry.hpp"
+#include "platform/testing/registry_fake.hpp"
 
 namespace {
 

@@ -15,10 +15,7 @@ find_library(FLTK_IMAGES_STATIC libfltk_images.a REQUIRED)
 find_package(X11 REQUIRED)
 pkg_check_modules(XFT REQUIRED xft fontconfig xinerama xcursor xfixes xrender)
 
-add_library(mw_deps INTERFACE)
-target_link_libraries(mw_deps INTERFACE
-  Boost::iostreams Boost::filesystem Boost::system Boost::headers
-  BZip2::BZip2 SQLite::SQLite3 ICU::uc ICU::i18n ICU::data
-  ${ACL_LIB} ${CAP_LIB}
-  ${FLTK_IMAGES_STATIC} ${FLTK_STATIC} ${XFT_LIBRARIES} ${X11_LIBRARIES}
-  Threads::Threads dl m)
+# The toolkit and the X libraries under it, for platform/ui only.
+add_library(mw_fltk INTERFACE)
+target_link_libraries(mw_fltk INTERFACE
+  ${FLTK_IMAGES_STATIC} ${FLTK_STATIC} ${XFT_LIBRARIES} ${X11_LIBRARIES} Threads::Threads dl m)

@@ -1,8 +1,12 @@
 // Modal message boxes with the Windows box types (MB_* flags), icons and
-// default buttons. The real one is an FLTK dialog of our own; the headless one
-// records every box and answers as a test told it to.
+// default buttons. The layers below the user interface reach boxes only
+// through MessageBoxes(): the real boxes (an FLTK dialog of our own, in
+// platform/ui) are installed by the installer at start-up; every other program
+// and every test gets the headless one, which records every box and answers
+// as it was told to.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -41,6 +45,26 @@ inline constexpr int No = 7;
 
 class Window;  // a top-level window of ours; owner of a box
 
+// What a box of a given type holds, the same for the real and the headless
+// boxes.
+namespace msgbox {
+struct ButtonSpec {
+    const char* label;  // toolkit label: '&' marks the access key
+    const char* text;   // as the user reads it
+    int result;
+};
+std::vector<ButtonSpec> ButtonsOf(uint32_t type);
+// The default button; one the box does not have falls back to the first.
+std::size_t DefaultButton(uint32_t type, std::size_t count);
+// What Escape and closing the window answer; 0: they do nothing.
+int EscapeResult(uint32_t type);
+enum class IconKind { NoIcon, Error, Question, Exclamation, Information };
+IconKind IconOf(uint32_t type);
+const char* IconName(IconKind kind);  // as the UI dump names it; "" for none
+// The UI dump's states of button `index`.
+std::string ButtonStates(std::size_t index, std::size_t defaultIndex, bool focused);
+}  // namespace msgbox
+
 class MessageBoxService {
 public:
     virtual ~MessageBoxService() = default;
@@ -59,11 +83,16 @@ public:
              uint32_t type) override;
     std::vector<Shown> shown;
     std::deque<int> answers;  // next answers; when empty, the default button
+    bool echo = false;        // also write "caption: text" to standard error
 };
 
-// The process-wide service: the FLTK one, or the headless one when the
-// environment asks for it (MW_HEADLESS=1) or a test installed one.
+// The process-wide service: the one a test installed; else the headless one
+// when the environment asks for it (MW_HEADLESS=1) or no user interface was
+// installed (then it echoes each box to standard error); else the installed
+// interactive one.
 MessageBoxService& MessageBoxes();
 void SetMessageBoxesForTesting(MessageBoxService* service);
+// Installed once at start-up by the program's user-interface layer.
+void SetInteractiveMessageBoxes(MessageBoxService* service);
 
 }  // namespace mw::platform

@@ -112,8 +112,6 @@ public:
 std::unique_ptr<Registry> OpenMachineRegistry(std::error_code& ec);
 // The same kind of store at a given file (tools and tests).
 std::unique_ptr<Registry> OpenRegistryAt(const std::string& databasePath, std::error_code& ec);
-// A store in memory, for unit tests.
-std::unique_ptr<Registry> MakeFakeRegistry();
 
 // The process-wide registry; opened on first use unless a test installed one.
 // When the store cannot be opened, every operation reports the opening error.

@@ -1,6 +1,6 @@
 #include "platform/system_info.hpp"
 
-#include <FL/Fl.H>
+#include <atomic>
 
 namespace mw::platform {
 
@@ -13,13 +13,16 @@ bool ProcessorSupportsSse2() {
 #endif
 }
 
+namespace {
+std::atomic<uint32_t> g_toolkitVersion{0};
+}  // namespace
+
 uint32_t ToolkitVersion() {
-    // major * 10000 + minor * 100 + patch
-    const int v = Fl::api_version();
-    if (v <= 0) return 0;
-    const uint32_t major = static_cast<uint32_t>(v / 10000);
-    const uint32_t minor = static_cast<uint32_t>((v / 100) % 100);
-    return (major << 16) | (minor & 0xFFFF);
+    return g_toolkitVersion.load();
+}
+
+void SetToolkitVersion(uint32_t version) {
+    g_toolkitVersion.store(version);
 }
 
 }  // namespace mw::platform

@@ -11,8 +11,10 @@ namespace mw::platform {
 // question does not arise and the answer is true.
 bool ProcessorSupportsSse2();
 
-// The version of the FLTK library linked in, as (major << 16) | minor
-// (1.3.8 gives 0x10003); 0 when it cannot be told.
+// The version of the interface toolkit the program's user-interface layer
+// installed (platform/ui), as (major << 16) | minor (FLTK 1.3.8 gives
+// 0x10003); 0 in a program without one.
 uint32_t ToolkitVersion();
+void SetToolkitVersion(uint32_t version);
 
 }  // namespace mw::platform

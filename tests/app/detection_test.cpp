@@ -14,6 +14,7 @@
 #include "platform/registry.hpp"
 #include "platform/resource_writer.hpp"
 #include "platform/resources.hpp"
+#include "platform/testing/registry_fake.hpp"
 #include "platform/version_resource.hpp"
 #include "support/test_env.hpp"
 

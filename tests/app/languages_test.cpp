@@ -14,6 +14,7 @@
 #include "app/text_format.hpp"
 #include "platform/message_box.hpp"
 #include "platform/registry.hpp"
+#include "platform/testing/registry_fake.hpp"
 #include "support/env_guard.hpp"
 #include "support/string_tables.hpp"
 

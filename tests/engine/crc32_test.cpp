@@ -5,8 +5,8 @@
 #include <boost/filesystem/exception.hpp>
 #include <string>
 
-#include "platform/faulty_file_system.hpp"
 #include "platform/file_system.hpp"
+#include "platform/testing/faulty_file_system.hpp"
 #include "support/test_env.hpp"
 
 namespace {

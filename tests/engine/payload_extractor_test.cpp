@@ -16,9 +16,9 @@
 
 #include "engine/payload_source.hpp"
 #include "engine/payload_test_support.hpp"
-#include "platform/faulty_file_system.hpp"
 #include "platform/file_system.hpp"
 #include "platform/roots.hpp"
+#include "platform/testing/faulty_file_system.hpp"
 #include "support/test_env.hpp"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include "journal/journal.hpp"
 #include "journal_fixture.hpp"
-#include "platform/faulty_file_system.hpp"
 #include "platform/file_system.hpp"
+#include "platform/testing/faulty_file_system.hpp"
 
 namespace {
 

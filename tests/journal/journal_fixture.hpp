@@ -12,9 +12,10 @@
 #include <string>
 
 #include "journal/journal.hpp"
-#include "platform/faulty_file_system.hpp"
 #include "platform/registry.hpp"
 #include "platform/roots.hpp"
+#include "platform/testing/faulty_file_system.hpp"
+#include "platform/testing/registry_fake.hpp"
 #include "support/test_env.hpp"
 
 namespace mwtest {

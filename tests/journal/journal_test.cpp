@@ -17,9 +17,9 @@
 
 #include "journal/install_log.hpp"
 #include "journal_fixture.hpp"
-#include "platform/faulty_file_system.hpp"
 #include "platform/file_system.hpp"
 #include "platform/registry.hpp"
+#include "platform/testing/faulty_file_system.hpp"
 #include "support/tree_snapshot.hpp"
 
 namespace {

@@ -21,8 +21,8 @@
 #include "journal/security.hpp"
 #include "journal_fixture.hpp"
 #include "journaled_extraction.hpp"
-#include "platform/faulty_file_system.hpp"
 #include "platform/file_system.hpp"
+#include "platform/testing/faulty_file_system.hpp"
 #include "support/tree_snapshot.hpp"
 
 namespace {

@@ -18,8 +18,8 @@
 #include <functional>
 #include <set>
 
-#include "platform/faulty_file_system.hpp"
 #include "platform/roots.hpp"
+#include "platform/testing/faulty_file_system.hpp"
 #include "support/test_env.hpp"
 
 namespace mw::platform {

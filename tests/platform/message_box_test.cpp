@@ -91,8 +91,17 @@ TEST(MessageBoxes, ProcessWideServiceFollowsTheEnvironmentAndTests) {
     EXPECT_EQ(&MessageBoxes(), &mine);
     SetMessageBoxesForTesting(nullptr);
     EXPECT_EQ(&MessageBoxes(), headless);
+    // Not asked for: the installed user interface's boxes, and without one
+    // (a program that has none) a headless service that echoes what it shows.
     env.Set("MW_HEADLESS", "0");
-    EXPECT_EQ(dynamic_cast<HeadlessMessageBoxes*>(&MessageBoxes()), nullptr);
+    HeadlessMessageBoxes interactive;
+    SetInteractiveMessageBoxes(&interactive);
+    EXPECT_EQ(&MessageBoxes(), &interactive);
+    SetInteractiveMessageBoxes(nullptr);
+    auto* fallback = dynamic_cast<HeadlessMessageBoxes*>(&MessageBoxes());
+    ASSERT_NE(fallback, nullptr);
+    EXPECT_NE(fallback, headless);
+    EXPECT_TRUE(fallback->echo);
 }
 
 TEST(MessageBoxes, ProcessWideHeadlessServiceTakesAnswersFromTheEnvironment) {

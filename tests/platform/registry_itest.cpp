@@ -9,6 +9,7 @@
 
 #include "platform/registry.hpp"
 #include "platform/roots.hpp"
+#include "platform/testing/registry_fake.hpp"
 #include "support/test_env.hpp"
 
 namespace mw::platform {

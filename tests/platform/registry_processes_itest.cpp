@@ -13,6 +13,7 @@
 
 #include "platform/registry.hpp"
 #include "platform/roots.hpp"
+#include "platform/testing/registry_fake.hpp"
 #include "support/helper_process.hpp"
 #include "support/test_env.hpp"
 

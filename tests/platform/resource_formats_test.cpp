@@ -7,7 +7,7 @@
 
 #include "platform/dialog_template.hpp"
 #include "platform/image.hpp"
-#include "platform/resource_compiler.hpp"
+#include "platform/rc/resource_compiler.hpp"
 #include "platform/resources.hpp"
 #include "platform/version_resource.hpp"
 #include "support/test_env.hpp"

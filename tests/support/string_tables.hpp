@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/string_source.hpp"
+#include "platform/rc/string_source.hpp"
 
 namespace mwtest {
 

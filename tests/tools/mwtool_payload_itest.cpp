@@ -354,7 +354,7 @@ TEST(MwtoolPayloadDemo, DemoManifestBuildsWithEveryKind) {
     mwtest::ScratchDir out;
     const std::string archive = out / "demo.bz2";
     const Result r = Payload(
-        {"create", archive, std::string(MW_SOURCE_DIR) + "/product/demo/manifest.tsv", "--sort"});
+        {"create", archive, std::string(MW_BUILD_DIR) + "/product/demo/manifest.tsv", "--sort"});
     ASSERT_EQ(r.code, 0) << r.err;
     const auto lines = Lines(Payload({"list", archive}).out);
     ASSERT_GT(lines.size(), 3u);

@@ -10,7 +10,7 @@
 #include <set>
 #include <sstream>
 
-#include "platform/resource_compiler.hpp"
+#include "platform/rc/resource_compiler.hpp"
 #include "support/test_env.hpp"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "command.hpp"
-#include "platform/resource_compiler.hpp"
+#include "platform/rc/resource_compiler.hpp"
 #include "platform/resource_writer.hpp"
 #include "platform/resources.hpp"
 

@@ -1,4 +1,4 @@
-#include "platform/faulty_file_system.hpp"
+#include "platform/testing/faulty_file_system.hpp"
 
 namespace mw::platform {
 

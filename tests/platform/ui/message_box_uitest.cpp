@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/message_box.hpp"
+#include "platform/ui/fltk_ui.hpp"
 #include "support/env_guard.hpp"
 #include "support/test_env.hpp"
 
@@ -30,6 +31,7 @@ MessageBoxService& RealBoxes() {
     static MessageBoxService* real = [] {
         mwtest::EnvGuard env;
         env.Set("MW_HEADLESS", std::nullopt);
+        InstallFltkUserInterface();
         return &MessageBoxes();
     }();
     return *real;

@@ -1,4 +1,4 @@
-#include "platform/resource_compiler.hpp"
+#include "platform/rc/resource_compiler.hpp"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 
 #include "platform/dialog_template.hpp"
 #include "platform/image.hpp"
-#include "platform/string_source.hpp"
+#include "platform/rc/string_source.hpp"
 #include "platform/utf16.hpp"
 
 namespace mw::platform {

@@ -1,6 +1,8 @@
 // The in-memory registry of unit tests. It follows the same rules as the
 // SQLite store (shared through registry_detail), including the saved-key
 // files, which it writes and reads for real.
+#include "platform/testing/registry_fake.hpp"
+
 #include <map>
 #include <mutex>
 

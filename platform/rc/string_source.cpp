@@ -1,4 +1,4 @@
-#include "platform/string_source.hpp"
+#include "platform/rc/string_source.hpp"
 
 #include <charconv>
 #include <fstream>
