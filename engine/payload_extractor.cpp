@@ -7,6 +7,7 @@
 #include <boost/system/error_code.hpp>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 #include "engine/crc32.hpp"
@@ -14,7 +15,9 @@
 #include "engine/tokens.hpp"
 #include "journal/security.hpp"
 #include "platform/file_system.hpp"
+#include "platform/os_error.hpp"
 #include "platform/safe_path.hpp"
+#include "platform/utf16.hpp"
 
 namespace mw {
 namespace {
@@ -33,47 +36,15 @@ uint64_t LoadLE(const unsigned char* p, int bytes) {
     return v;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // Path texts of the table are UTF-16LE. A lone surrogate or a zero has no
 // place in a Linux path, so either makes the table malformed.
 std::string Utf16LeToUtf8(const std::string& bytes) {
-    std::string out;
-    out.reserve(bytes.size() / 2);
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t units = bytes.size() / 2;
-    for (std::size_t i = 0; i < units; ++i) {
-        uint32_t u = p[2 * i] | (p[2 * i + 1] << 8);
-        if (u == 0) Fail(CompressError::UnexpectedError, "payload table: zero in a path");
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const uint32_t low = p[2 * i + 2] | (p[2 * i + 3] << 8);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u <= 0xDFFF)
-            Fail(CompressError::UnexpectedError, "payload table: lone surrogate in a path");
-        AppendUtf8(out, u);
-    }
-    return out;
+    const std::u16string units = platform::FromUtf16Le(std::as_bytes(std::span(bytes)));
+    if (units.find(u'\0') != std::u16string::npos)
+        Fail(CompressError::UnexpectedError, "payload table: zero in a path");
+    std::optional<std::string> text = platform::StrictUtf16ToUtf8(units);
+    if (!text) Fail(CompressError::UnexpectedError, "payload table: lone surrogate in a path");
+    return std::move(*text);
 }
 
 // Reads from a table whose bounds have already been checked.
@@ -327,7 +298,7 @@ void PayloadExtractor::OpenOutput(const PayloadEntry& entry) {
     if (ec) FailFile(destination, ec);
     if (info.type == platform::FileType::Symlink) {
         // Whoever planted it would have root write where the link points.
-        FailFile(destination, std::error_code(ELOOP, std::system_category()));
+        FailFile(destination, platform::OsError(ELOOP));
     }
     if (info.type == platform::FileType::Regular) {
         // A read-only file is overwritten. Should this fail, the open below
@@ -338,7 +309,7 @@ void PayloadExtractor::OpenOutput(const PayloadEntry& entry) {
     }
     OpenSharedFolders(destination);
     auto file = fs.OpenForWrite(destination, ec);
-    if (ec || !file) FailFile(destination, ec ? ec : std::make_error_code(std::errc::io_error));
+    if (ec || !file) FailFile(destination, ec ? ec : platform::OsError(std::errc::io_error));
     output_ = std::make_unique<Output>(std::move(file), destination);
 }
 
@@ -357,7 +328,7 @@ void PayloadExtractor::CreateFolders(const std::string& folder) {
         // A link on the way is the file system's to judge: it follows only
         // links that nobody but root could have made.
         if (info.type != platform::FileType::Directory && info.type != platform::FileType::Symlink)
-            FailFile(f, std::error_code(ENOTDIR, std::system_category()));
+            FailFile(f, platform::OsError(ENOTDIR));
         break;
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {

@@ -4,11 +4,14 @@
 #include <boost/iostreams/filtering_stream.hpp>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 #include "engine/crc32.hpp"
 #include "engine/tokens.hpp"
 #include "platform/file_system.hpp"
+#include "platform/os_error.hpp"
+#include "platform/utf16.hpp"
 
 namespace mw {
 namespace io = boost::iostreams;
@@ -19,52 +22,15 @@ void PutLE(std::string& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-// Strict UTF-8 to UTF-16LE: overlong forms, surrogates and zeros are refused,
-// as the extractor would refuse them.
+// Strict UTF-8 to UTF-16LE: ill-formed sequences and zeros are refused, as
+// the extractor would refuse them.
 std::string Utf8ToUtf16Le(const std::string& text, uint64_t& units) {
-    std::string out;
-    units = 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    auto bad = [&] { throw std::invalid_argument("not valid UTF-8: " + text); };
-    auto put = [&](uint32_t u) {
-        out += static_cast<char>(u & 0xFF);
-        out += static_cast<char>(u >> 8);
-        ++units;
-    };
-    for (std::size_t i = 0; i < n;) {
-        uint32_t cp = 0;
-        int extra = 0;
-        if (p[i] < 0x80) {
-            cp = p[i];
-            extra = 0;
-        } else if ((p[i] & 0xE0) == 0xC0) {
-            cp = p[i] & 0x1F;
-            extra = 1;
-        } else if ((p[i] & 0xF0) == 0xE0) {
-            cp = p[i] & 0x0F;
-            extra = 2;
-        } else if ((p[i] & 0xF8) == 0xF0) {
-            cp = p[i] & 0x07;
-            extra = 3;
-        } else {
-            bad();
-        }
-        for (int k = 1; k <= extra; ++k) {
-            if (i + k >= n || (p[i + k] & 0xC0) != 0x80) bad();
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp == 0 || cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) bad();
-        if (cp >= 0x10000) {
-            put(0xD800 + ((cp - 0x10000) >> 10));
-            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            put(cp);
-        }
-        i += static_cast<std::size_t>(extra) + 1;
-    }
-    return out;
+    std::optional<std::u16string> wide = platform::StrictUtf8ToUtf16(text);
+    if (!wide || wide->find(u'\0') != std::u16string::npos)
+        throw std::invalid_argument("not valid UTF-8: " + text);
+    units = wide->size();
+    const std::vector<std::byte> bytes = platform::ToUtf16Le(*wide);
+    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 void PutText(std::string& table, const std::string& text) {
@@ -84,7 +50,7 @@ template <class F>
 uint64_t ReadFile(const std::string& path, F&& block) {
     std::error_code ec;
     auto file = platform::Files().OpenForRead(path, ec);
-    if (ec || !file) FailFile(path, ec ? ec : std::make_error_code(std::errc::io_error));
+    if (ec || !file) FailFile(path, ec ? ec : platform::OsError(std::errc::io_error));
     char buffer[4096];
     uint64_t total = 0;
     for (;;) {
@@ -151,7 +117,7 @@ PayloadArchive WritePayload(const std::vector<PayloadInput>& inputs, std::ostrea
         if (size != archive.entries[i].size || crc.Value() != archive.entries[i].crc)
             throw std::filesystem::filesystem_error("file changed while it was read",
                                                     std::filesystem::path(inputs[i].file),
-                                                    std::make_error_code(std::errc::io_error));
+                                                    platform::OsError(std::errc::io_error));
     }
     compressed.reset();  // ends the bzip2 stream
     out.flush();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/file_system.hpp"
+#include "platform/os_error.hpp"
 #include "platform/roots.hpp"
 #include "platform/safe_path.hpp"
 
@@ -25,7 +26,7 @@ namespace mw::platform {
 namespace {
 
 std::error_code Err(int e) {
-    return std::error_code(e, std::system_category());
+    return OsError(e);
 }
 std::error_code LastErr() {
     return Err(errno);

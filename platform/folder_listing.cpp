@@ -12,6 +12,8 @@
 #include <climits>
 #include <memory>
 
+#include "platform/os_error.hpp"
+
 namespace mw::platform {
 
 namespace {
@@ -34,12 +36,12 @@ void ForEachSubfolder(const std::string& folder, std::error_code& ec, Take take)
     ec.clear();
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        ec.assign(errno, std::system_category());
+        ec = LastOsError();
         return;
     }
     std::unique_ptr<DIR, DirCloser> dir(fdopendir(fd));
     if (!dir) {
-        ec.assign(errno, std::system_category());
+        ec = LastOsError();
         close(fd);
         return;
     }
@@ -85,7 +87,7 @@ std::string CurrentFolder(std::error_code& ec) {
     ec.clear();
     std::unique_ptr<char, decltype(&free)> cwd(getcwd(nullptr, 0), &free);
     if (!cwd) {
-        ec.assign(errno, std::system_category());
+        ec = LastOsError();
         return {};
     }
     return cwd.get();

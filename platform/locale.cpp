@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <optional>
 
+#include "platform/os_error.hpp"
+
 namespace mw::platform {
 namespace {
 
@@ -353,10 +355,9 @@ std::error_code ConvertFromCodePage(std::string_view bytes, uint32_t codePage, s
                                     InvalidBytes mode) {
     utf8.clear();
     std::string from = IconvNameOfCodePage(codePage);
-    if (from.empty()) return std::make_error_code(std::errc::invalid_argument);
+    if (from.empty()) return OsError(std::errc::invalid_argument);
     iconv_t cd = iconv_open("UTF-8", from.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::make_error_code(std::errc::invalid_argument);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return OsError(std::errc::invalid_argument);
 
     // A code unit of UTF-16 is two bytes; skipping one byte there would
     // misalign the rest, so a bad unit is skipped whole.
@@ -385,7 +386,7 @@ std::error_code ConvertFromCodePage(std::string_view bytes, uint32_t codePage, s
         if (err == E2BIG) continue;
         if (!flushing && (err == EILSEQ || err == EINVAL)) {
             if (mode == InvalidBytes::Fail) {
-                result = std::make_error_code(std::errc::illegal_byte_sequence);
+                result = OsError(std::errc::illegal_byte_sequence);
                 break;
             }
             utf8 += kReplacement;
@@ -395,7 +396,7 @@ std::error_code ConvertFromCodePage(std::string_view bytes, uint32_t codePage, s
             inLeft -= skip;
             continue;
         }
-        result = std::error_code(err, std::generic_category());
+        result = OsError(err);
         break;
     }
     iconv_close(cd);

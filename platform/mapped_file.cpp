@@ -7,24 +7,26 @@
 
 #include <cerrno>
 
+#include "platform/os_error.hpp"
+
 namespace mw::platform {
 
 std::unique_ptr<MappedFile> MappedFile::Open(const std::string& path, std::error_code& ec) {
     ec.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        ec.assign(errno, std::system_category());
+        ec = LastOsError();
         return nullptr;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        ec.assign(errno, std::system_category());
+        ec = LastOsError();
         ::close(fd);
         return nullptr;
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        ec.assign(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, std::system_category());
+        ec = OsError(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         return nullptr;
     }
     const auto size = static_cast<std::size_t>(st.st_size);
@@ -32,7 +34,7 @@ std::unique_ptr<MappedFile> MappedFile::Open(const std::string& path, std::error
     if (size > 0) {
         data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (data == MAP_FAILED) {
-            ec.assign(errno, std::system_category());
+            ec = LastOsError();
             ::close(fd);
             return nullptr;
         }

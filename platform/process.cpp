@@ -13,13 +13,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/os_error.hpp"
+
 extern char** environ;
 
 namespace mw::platform {
 namespace {
 
 std::error_code Errno(int e) {
-    return std::error_code(e, std::generic_category());
+    return OsError(e);
 }
 
 int ExitCodeOf(int status) {
@@ -101,10 +103,10 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
 
 std::error_code ChildProcess::Start(const std::vector<std::string>& argv,
                                     const ProcessOptions& options) {
-    if (pid_ > 0) return std::make_error_code(std::errc::device_or_resource_busy);
-    if (argv.empty()) return std::make_error_code(std::errc::invalid_argument);
+    if (pid_ > 0) return OsError(std::errc::device_or_resource_busy);
+    if (argv.empty()) return OsError(std::errc::invalid_argument);
     const std::string program = FindProgram(argv[0]);
-    if (program.empty()) return std::make_error_code(std::errc::no_such_file_or_directory);
+    if (program.empty()) return OsError(std::errc::no_such_file_or_directory);
 
     // Everything the child needs is prepared here: after fork only
     // async-signal-safe calls are allowed.
@@ -126,7 +128,7 @@ std::error_code ChildProcess::Start(const std::vector<std::string>& argv,
         std::vector<char> buf(16384);
         passwd pw, *found = nullptr;
         if (::getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) != 0 || !found)
-            return std::make_error_code(std::errc::invalid_argument);
+            return OsError(std::errc::invalid_argument);
         gid = pw.pw_gid;
         int n = 64;
         groups.resize(static_cast<size_t>(n));
@@ -199,7 +201,7 @@ std::error_code ChildProcess::Wait(int& exitCode) {
 }
 
 std::error_code ChildProcess::Wait(int& exitCode, bool& exitedNormally) {
-    if (pid_ <= 0) return std::make_error_code(std::errc::no_child_process);
+    if (pid_ <= 0) return OsError(std::errc::no_child_process);
     int status;
     while (::waitpid(pid_, &status, 0) < 0) {
         if (errno != EINTR) return Errno(errno);
@@ -213,7 +215,7 @@ std::error_code ChildProcess::Wait(int& exitCode, bool& exitedNormally) {
 bool ChildProcess::TryWait(int& exitCode, std::error_code& ec) {
     ec.clear();
     if (pid_ <= 0) {
-        ec = std::make_error_code(std::errc::no_child_process);
+        ec = OsError(std::errc::no_child_process);
         return false;
     }
     int status;
@@ -229,7 +231,7 @@ bool ChildProcess::TryWait(int& exitCode, std::error_code& ec) {
 }
 
 std::error_code ChildProcess::Signal(int signal) {
-    if (pid_ <= 0) return std::make_error_code(std::errc::no_child_process);
+    if (pid_ <= 0) return OsError(std::errc::no_child_process);
     return ::kill(pid_, signal) == 0 ? std::error_code() : Errno(errno);
 }
 

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <set>
 
+#include "platform/os_error.hpp"
+
 namespace mw::platform::regdetail {
 namespace {
 
@@ -19,10 +21,10 @@ constexpr char kMagic[8] = {'M', 'W', 'R', 'E', 'G', 'K', 'E', 'Y'};
 constexpr uint32_t kFormatVersion = 1;
 
 std::error_code Errc(std::errc e) {
-    return std::make_error_code(e);
+    return OsError(e);
 }
 std::error_code Errno(int e) {
-    return std::error_code(e, std::generic_category());
+    return OsError(e);
 }
 
 bool IsUtf8(std::string_view text) {

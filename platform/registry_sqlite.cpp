@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/os_error.hpp"
 #include "platform/registry.hpp"
 #include "platform/registry_detail.hpp"
 #include "platform/roots.hpp"
@@ -48,7 +49,7 @@ INSERT OR IGNORE INTO keys(id, parent, name, fold) VALUES(1, NULL, '', '');
 )sql";
 
 std::error_code Errc(std::errc e) {
-    return std::make_error_code(e);
+    return OsError(e);
 }
 
 std::error_code FromSqlite(sqlite3* db, int rc) {
@@ -71,7 +72,7 @@ std::error_code FromSqlite(sqlite3* db, int rc) {
         case SQLITE_CANTOPEN:
         case SQLITE_IOERR: {
             int e = db ? sqlite3_system_errno(db) : 0;
-            if (e != 0) return std::error_code(e, std::generic_category());
+            if (e != 0) return OsError(e);
             return Errc(std::errc::io_error);
         }
         default:
@@ -558,9 +559,9 @@ std::error_code MakeFolder(const std::string& path) {
         ::chmod(path.c_str(), 0755);
         return {};
     }
-    if (errno != EEXIST) return std::error_code(errno, std::generic_category());
+    if (errno != EEXIST) return LastOsError();
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return std::error_code(errno, std::generic_category());
+    if (::stat(path.c_str(), &st) != 0) return LastOsError();
     return S_ISDIR(st.st_mode) ? std::error_code() : Errc(std::errc::not_a_directory);
 }
 

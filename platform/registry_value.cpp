@@ -1,33 +1,17 @@
 // Conversions between program text (UTF-8) and the registry's value bytes.
-#include <unicode/utf16.h>
-#include <unicode/utf8.h>
+#include <span>
 
 #include "platform/registry.hpp"
+#include "platform/utf16.hpp"
 
 namespace mw::platform {
 
 RegValue RegValue::String(std::string_view utf8, RegType type) {
     RegValue v;
     v.type = type;
-    const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
-    const auto n = static_cast<int32_t>(utf8.size());
-    int32_t i = 0;
-    auto put = [&v](uint16_t unit) {
-        v.data.push_back(static_cast<uint8_t>(unit & 0xFF));
-        v.data.push_back(static_cast<uint8_t>(unit >> 8));
-    };
-    while (i < n) {
-        UChar32 c;
-        U8_NEXT(s, i, n, c);
-        if (c < 0) c = 0xFFFD;
-        if (U_IS_BMP(c)) {
-            put(static_cast<uint16_t>(c));
-        } else {
-            put(U16_LEAD(c));
-            put(U16_TRAIL(c));
-        }
-    }
-    put(0);
+    for (std::byte b : Utf8ToUtf16Le(utf8)) v.data.push_back(static_cast<uint8_t>(b));
+    v.data.push_back(0);
+    v.data.push_back(0);
     return v;
 }
 
@@ -61,21 +45,7 @@ std::optional<std::string> RegValue::Text() const {
         return static_cast<uint16_t>(data[2 * k] | (uint16_t(data[2 * k + 1]) << 8));
     };
     if (unit(units - 1) != 0) return std::nullopt;
-    std::string out;
-    for (size_t k = 0; k + 1 < units; ++k) {
-        UChar32 c = unit(k);
-        if (U16_IS_LEAD(c) && k + 2 < units && U16_IS_TRAIL(unit(k + 1))) {
-            c = U16_GET_SUPPLEMENTARY(c, unit(k + 1));
-            ++k;
-        } else if (U16_IS_SURROGATE(c)) {
-            c = 0xFFFD;
-        }
-        uint8_t buf[4];
-        int32_t len = 0;
-        U8_APPEND_UNSAFE(buf, len, c);
-        out.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(len));
-    }
-    return out;
+    return Utf16LeToUtf8(std::as_bytes(std::span(data.data(), data.size() - 2)));
 }
 
 std::optional<uint32_t> RegValue::DwordValue() const {

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "platform/os_error.hpp"
+
 namespace mw::platform {
 namespace {
 
@@ -29,7 +31,7 @@ void PutU64(std::byte* p, uint64_t v) {
 }
 
 std::error_code Errno() {
-    return {errno, std::generic_category()};
+    return LastOsError();
 }
 
 class Fd {
@@ -79,7 +81,7 @@ std::error_code ReadWholeFile(const std::string& path, std::vector<std::byte>& o
     exists = fd.get() >= 0;
     if (!exists) return errno == ENOENT ? std::error_code{} : Errno();
     if (::fstat(fd.get(), &st) != 0) return Errno();
-    if (!S_ISREG(st.st_mode)) return std::make_error_code(std::errc::invalid_argument);
+    if (!S_ISREG(st.st_mode)) return OsError(std::errc::invalid_argument);
     return ReadAll(fd.get(), out);
 }
 
@@ -131,7 +133,7 @@ std::vector<std::byte> SerializeBundle(const ResourceMap& resources, uint64_t bu
 }
 
 std::error_code WriteResources(const std::string& givenPath, const ResourceMap& resources) {
-    if (resources.size() > UINT32_MAX) return std::make_error_code(std::errc::value_too_large);
+    if (resources.size() > UINT32_MAX) return OsError(std::errc::value_too_large);
     std::string path = givenPath;
     std::error_code fsError;
     if (std::filesystem::is_symlink(givenPath, fsError)) {

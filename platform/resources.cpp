@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/os_error.hpp"
 #include "platform/utf16.hpp"
 
 namespace mw::platform {
@@ -46,21 +47,21 @@ public:
     static std::shared_ptr<FileMapping> Open(const std::string& path, std::error_code& ec) {
         int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            ec = std::error_code(errno, std::generic_category());
+            ec = LastOsError();
             return nullptr;
         }
         struct stat st {};
         std::shared_ptr<FileMapping> result;
         if (::fstat(fd, &st) != 0) {
-            ec = std::error_code(errno, std::generic_category());
+            ec = LastOsError();
         } else if (!S_ISREG(st.st_mode)) {
-            ec = std::make_error_code(std::errc::invalid_argument);
+            ec = OsError(std::errc::invalid_argument);
         } else if (st.st_size == 0) {
             result = std::shared_ptr<FileMapping>(new FileMapping(nullptr, 0));
         } else {
             void* p = ::mmap(nullptr, st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
             if (p == MAP_FAILED) {
-                ec = std::error_code(errno, std::generic_category());
+                ec = LastOsError();
             } else {
                 result = std::shared_ptr<FileMapping>(new FileMapping(p, st.st_size));
             }

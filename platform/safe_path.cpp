@@ -11,6 +11,7 @@
 
 #include <deque>
 
+#include "platform/os_error.hpp"
 #include "platform/roots.hpp"
 
 namespace mw::platform {
@@ -18,7 +19,7 @@ namespace mw::platform {
 namespace {
 
 std::error_code Errno(int e) {
-    return std::error_code(e, std::system_category());
+    return OsError(e);
 }
 
 // The kernel's own limit for links met while resolving one path.

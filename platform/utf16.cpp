@@ -1,143 +1,119 @@
 #include "platform/utf16.hpp"
 
+#include <unicode/ustring.h>
+#include <unicode/utypes.h>
+
+#include <climits>
 #include <cstdint>
 
 namespace mw::platform {
 namespace {
 
-constexpr char32_t Replacement = 0xFFFD;
+constexpr UChar32 kReplacement = 0xFFFD;
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+int32_t Length(std::size_t n) {
+    // ICU counts in int32_t; no text of ours comes near that.
+    return n > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(n);
 }
 
-void AppendUtf16(std::u16string& out, char32_t c) {
-    if (c < 0x10000) {
-        out += static_cast<char16_t>(c);
-    } else {
-        c -= 0x10000;
-        out += static_cast<char16_t>(0xD800 | (c >> 10));
-        out += static_cast<char16_t>(0xDC00 | (c & 0x3FF));
-    }
+// Runs an ICU conversion of the form f(dest, capacity, &length, ...,
+// &status) twice: once to learn the length, once to fill. false when ICU
+// reports an error (with the U_SENTINEL substitute: an ill-formed input).
+template <typename Out, typename Convert>
+bool Run(Out& out, Convert convert) {
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = 0;
+    convert(nullptr, 0, &length, &status);
+    if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return false;
+    out.resize(static_cast<std::size_t>(length));
+    if (length == 0) return true;
+    status = U_ZERO_ERROR;
+    convert(out.data(), length, &length, &status);
+    return U_SUCCESS(status) || status == U_STRING_NOT_TERMINATED_WARNING;
 }
 
-// Calls `emit` with every code point of `count` UTF-16 units; a lone
-// surrogate gives U+FFFD.
-template <typename Unit, typename Emit>
-void DecodeUtf16(std::size_t count, Unit unitAt, Emit emit) {
-    for (std::size_t i = 0; i < count; ++i) {
-        char32_t c = unitAt(i);
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            char32_t low = i + 1 < count ? unitAt(i + 1) : 0;
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            } else {
-                c = Replacement;
-            }
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            c = Replacement;
-        }
-        emit(c);
-    }
+bool ToUtf8(std::u16string_view text, UChar32 substitute, std::string& out) {
+    return Run(out, [&](char* dest, int32_t capacity, int32_t* length, UErrorCode* status) {
+        u_strToUTF8WithSub(dest, capacity, length, text.data(), Length(text.size()), substitute,
+                           nullptr, status);
+    });
 }
 
-template <typename Unit>
-std::string FromUtf16(std::size_t count, Unit unitAt) {
-    std::string out;
-    out.reserve(count);
-    DecodeUtf16(count, unitAt, [&](char32_t c) { AppendUtf8(out, c); });
-    return out;
+bool FromUtf8(std::string_view text, UChar32 substitute, std::u16string& out) {
+    return Run(out, [&](char16_t* dest, int32_t capacity, int32_t* length, UErrorCode* status) {
+        u_strFromUTF8WithSub(dest, capacity, length, text.data(), Length(text.size()), substitute,
+                             nullptr, status);
+    });
 }
 
 }  // namespace
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-    return FromUtf16(text.size(), [&](std::size_t i) { return char32_t(text[i]); });
-}
-
-std::string Utf16LeToUtf8(std::span<const std::byte> bytes) {
-    return FromUtf16(bytes.size() / 2, [&](std::size_t i) {
-        return char32_t(uint8_t(bytes[2 * i])) | char32_t(uint8_t(bytes[2 * i + 1])) << 8;
-    });
+    std::string out;
+    ToUtf8(text, kReplacement, out);
+    return out;
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {
     std::u16string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto b = static_cast<uint8_t>(text[i]);
-        int extra = b < 0x80           ? 0
-                    : (b >> 5) == 0x6  ? 1
-                    : (b >> 4) == 0xE  ? 2
-                    : (b >> 3) == 0x1E ? 3
-                                       : -1;
-        if (extra < 0) {
-            out += char16_t(Replacement);
-            ++i;
-            continue;
-        }
-        char32_t c = extra == 0 ? b : b & (0x3F >> extra);
-        bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
-            if (i + k >= text.size() || (static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) {
-                ok = false;
-                break;
-            }
-            c = (c << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
-        }
-        static constexpr char32_t MinFor[] = {0, 0x80, 0x800, 0x10000};
-        if (!ok || c < MinFor[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += char16_t(Replacement);
-            ++i;  // resynchronise on the next byte
-            continue;
-        }
-        AppendUtf16(out, c);
-        i += extra + 1;
-    }
+    FromUtf8(text, kReplacement, out);
     return out;
 }
 
-std::u32string Utf16ToUtf32(std::u16string_view text) {
-    std::u32string out;
-    out.reserve(text.size());
-    DecodeUtf16(
-        text.size(), [&](std::size_t i) { return char32_t(text[i]); },
-        [&](char32_t c) { out += c; });
-    return out;
-}
-
-std::string Utf32ToUtf8(std::u32string_view text) {
+std::optional<std::string> StrictUtf16ToUtf8(std::u16string_view text) {
     std::string out;
-    out.reserve(text.size());
-    for (char32_t c : text) AppendUtf8(out, c);
+    if (!ToUtf8(text, U_SENTINEL, out)) return std::nullopt;
     return out;
 }
 
-std::vector<std::byte> Utf8ToUtf16Le(std::string_view text) {
-    std::u16string wide = Utf8ToUtf16(text);
+std::optional<std::u16string> StrictUtf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    if (!FromUtf8(text, U_SENTINEL, out)) return std::nullopt;
+    return out;
+}
+
+std::u16string FromUtf16Le(std::span<const std::byte> bytes) {
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(uint16_t(bytes[2 * i]) | uint16_t(bytes[2 * i + 1]) << 8);
+    }
+    return units;
+}
+
+std::vector<std::byte> ToUtf16Le(std::u16string_view text) {
     std::vector<std::byte> out;
-    out.reserve(wide.size() * 2);
-    for (char16_t c : wide) {
+    out.reserve(text.size() * 2);
+    for (char16_t c : text) {
         out.push_back(std::byte(c & 0xFF));
         out.push_back(std::byte(c >> 8));
     }
     return out;
+}
+
+std::string Utf16LeToUtf8(std::span<const std::byte> bytes) {
+    return Utf16ToUtf8(FromUtf16Le(bytes));
+}
+
+std::vector<std::byte> Utf8ToUtf16Le(std::string_view text) {
+    return ToUtf16Le(Utf8ToUtf16(text));
+}
+
+std::u32string Utf16ToUtf32(std::u16string_view text) {
+    std::u32string out;
+    Run(out, [&](char32_t* dest, int32_t capacity, int32_t* length, UErrorCode* status) {
+        u_strToUTF32WithSub(reinterpret_cast<UChar32*>(dest), capacity, length, text.data(),
+                            Length(text.size()), kReplacement, nullptr, status);
+    });
+    return out;
+}
+
+std::string Utf32ToUtf8(std::u32string_view text) {
+    std::u16string wide;
+    Run(wide, [&](char16_t* dest, int32_t capacity, int32_t* length, UErrorCode* status) {
+        u_strFromUTF32WithSub(dest, capacity, length, reinterpret_cast<const UChar32*>(text.data()),
+                              Length(text.size()), kReplacement, nullptr, status);
+    });
+    return Utf16ToUtf8(wide);
 }
 
 }  // namespace mw::platform

@@ -23,6 +23,7 @@ constexpr int kWidth = 420;
 constexpr int kMargin = 12;
 constexpr int kLine = 22;
 constexpr int kListHeight = 96;
+constexpr int32_t kJapanese = 18;
 
 // FLTK starts a symbol at '@' in a label.
 std::string LabelText(const std::string& text) {
@@ -54,6 +55,17 @@ std::string Joined(const std::vector<std::string>& names, const std::string& non
 
 bool ShowProductWindow(const Inventory& inventory, int32_t language) {
     if (!platform::EnsureFltkDisplay()) return false;
+    // FLTK draws a text in one font without fallback: Japanese needs a font
+    // with its characters (DejaVu, the default, has none).
+    Fl_Font font = FL_HELVETICA, bold = FL_HELVETICA_BOLD;
+    if (language == kJapanese) {
+        // The first character of an Xft font name is its style: ' ' plain,
+        // 'B' bold.
+        Fl::set_font(FL_FREE_FONT, " IPAGothic");
+        Fl::set_font(static_cast<Fl_Font>(FL_FREE_FONT + 1), "BIPAGothic");
+        font = FL_FREE_FONT;
+        bold = static_cast<Fl_Font>(FL_FREE_FONT + 1);
+    }
     auto text = [language](Text id) { return ProductTextIn(language, id); };
     const std::string caption = ProductDisplayName(false);
     const std::string version = FormatMessageText(text(Text::Version), {inventory.version});
@@ -68,12 +80,13 @@ bool ShowProductWindow(const Inventory& inventory, int32_t language) {
     const int height = kMargin + 2 * kLine + 2 * (kLine + kListHeight + 8) + 30 + kMargin;
     Fl_Double_Window window(kWidth, height, title.c_str());
     auto* name = new Fl_Box(kMargin, y, kWidth - 2 * kMargin, kLine, title.c_str());
-    name->labelfont(FL_HELVETICA_BOLD);
+    name->labelfont(bold);
     name->labelsize(16);
     name->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
     y += kLine;
     auto* versionBox = new Fl_Box(kMargin, y, kWidth - 2 * kMargin, kLine, versionLabel.c_str());
     versionBox->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+    versionBox->labelfont(font);
     y += kLine + 4;
 
     struct Section {
@@ -89,11 +102,12 @@ bool ShowProductWindow(const Inventory& inventory, int32_t language) {
     for (const Section& section : sections) {
         auto* heading =
             new Fl_Box(kMargin, y, kWidth - 2 * kMargin, kLine, section.heading.c_str());
-        heading->labelfont(FL_HELVETICA_BOLD);
+        heading->labelfont(bold);
         heading->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
         y += kLine;
         auto* list = new Fl_Browser(kMargin, y, kWidth - 2 * kMargin, kListHeight);
         list->format_char(0);
+        list->textfont(font);
         Fill(*list, section.names, none);
         dump.controls.push_back({"Static", section.id - 100, section.heading, heading->x(),
                                  heading->y(), heading->w(), heading->h(), ""});
@@ -102,6 +116,7 @@ bool ShowProductWindow(const Inventory& inventory, int32_t language) {
         y += kListHeight + 8;
     }
     auto* close = new Fl_Button(kWidth - kMargin - 90, y, 90, 28, closeLabel.c_str());
+    close->labelfont(font);
     close->callback([](Fl_Widget* w, void*) { w->window()->hide(); });
     dump.controls.push_back({"Button", 1, text(Text::Close), close->x(), close->y(), close->w(),
                              close->h(), "default"});

@@ -10,6 +10,7 @@
 
 #include "app/identity.hpp"
 #include "platform/file_system.hpp"
+#include "platform/os_error.hpp"
 #include "platform/process.hpp"
 #include "platform/registry.hpp"
 #include "platform/roots.hpp"
@@ -99,8 +100,8 @@ std::error_code MakeFolders(const std::string& folder, std::vector<std::string>&
     const platform::FileInfo info = Files().Status(folder, ec);
     if (ec) return ec;
     if (info.type == FileType::Directory) return {};
-    if (info.type != FileType::None) return std::make_error_code(std::errc::not_a_directory);
-    if (folder == "/") return std::make_error_code(std::errc::no_such_file_or_directory);
+    if (info.type != FileType::None) return platform::OsError(std::errc::not_a_directory);
+    if (folder == "/") return platform::OsError(std::errc::no_such_file_or_directory);
     if (auto parent = MakeFolders(Parent(folder), created)) return parent;
     if (auto made = Files().CreateDirectory(folder)) return made;
     created.push_back(folder);
@@ -113,9 +114,9 @@ std::error_code WriteTextFile(const std::string& path, const std::string& text) 
     if (ec) return ec;
     // Only a file of ours is replaced; a link or folder planted there is not.
     if (info.type != FileType::None && info.type != FileType::Regular)
-        return std::make_error_code(std::errc::file_exists);
+        return platform::OsError(std::errc::file_exists);
     std::unique_ptr<platform::OutputFile> out = Files().OpenForWrite(path, ec);
-    if (!out) return ec ? ec : std::make_error_code(std::errc::io_error);
+    if (!out) return ec ? ec : platform::OsError(std::errc::io_error);
     if (auto written = out->Write(text.data(), text.size())) return written;
     return out->Close();
 }
@@ -125,7 +126,7 @@ std::error_code RemoveOwnFile(const std::string& path) {
     const platform::FileInfo info = Files().Status(path, ec);
     if (ec) return ec;
     if (info.type == FileType::None) return {};
-    if (info.type != FileType::Regular) return std::make_error_code(std::errc::file_exists);
+    if (info.type != FileType::Regular) return platform::OsError(std::errc::file_exists);
     return Files().RemoveFile(path);
 }
 
@@ -147,10 +148,6 @@ bool HasFileBelow(const std::string& folder, std::string_view suffix) {
             return true;
     }
     return false;
-}
-
-std::string ProgramPathValueName() {
-    return std::string(installPathValue);
 }
 
 }  // namespace
@@ -251,7 +248,7 @@ std::string DottedVersion(uint64_t version) {
 std::error_code Register(const std::string& program, std::optional<uint64_t> previousVersion) {
     platform::Registry& registry = platform::MachineRegistry();
     if (auto ec = registry.CreateKey(makerKey)) return ec;
-    if (auto ec = registry.SetValue(makerKey, ProgramPathValueName(), RegValue::String(program)))
+    if (auto ec = registry.SetValue(makerKey, installPathValue, RegValue::String(program)))
         return ec;
     if (previousVersion) {
         if (auto ec = registry.SetValue(makerKey, kUpdatedFromValue,
@@ -283,7 +280,7 @@ std::error_code Register(const std::string& program, std::optional<uint64_t> pre
 std::error_code Unregister(const std::string& program) {
     platform::Registry& registry = platform::MachineRegistry();
     std::error_code ec;
-    const auto owner = registry.GetValue(makerKey, ProgramPathValueName(), ec);
+    const auto owner = registry.GetValue(makerKey, installPathValue, ec);
     if (ec && ec != std::errc::no_such_file_or_directory) return ec;
     if (owner) {
         const auto text = owner->Text();
@@ -304,8 +301,7 @@ std::error_code Unregister(const std::string& program) {
     }
     if (failure) return failure;
 
-    for (std::string_view name : {ProgramPathValueName(), std::string(kUpdatedFromValue),
-                                  std::string(kRegisteredFoldersValue)}) {
+    for (std::string_view name : {installPathValue, kUpdatedFromValue, kRegisteredFoldersValue}) {
         auto deleted = registry.DeleteValue(makerKey, name);
         if (deleted && deleted != std::errc::no_such_file_or_directory) return deleted;
     }

@@ -6,6 +6,7 @@
 #include "engine/payload_extractor.hpp"
 #include "platform/elevation.hpp"
 #include "platform/file_system.hpp"
+#include "platform/os_error.hpp"
 #include "platform/process.hpp"
 #include "platform/registry.hpp"
 #include "platform/trusted_path.hpp"
@@ -45,7 +46,7 @@ std::error_code RemoveListedFile(const std::string& path) {
     if (ec) return ec;
     if (info.type == FileType::None) return {};
     if (info.type != FileType::Regular)
-        return std::make_error_code(std::errc::operation_not_permitted);
+        return platform::OsError(std::errc::operation_not_permitted);
     return platform::Files().RemoveFile(path);
 }
 
@@ -54,7 +55,7 @@ std::error_code RemoveListedFolder(const std::string& path) {
     const platform::FileInfo info = platform::Files().Status(path, ec);
     if (ec) return ec;
     if (info.type == FileType::None) return {};
-    if (info.type != FileType::Directory) return std::make_error_code(std::errc::not_a_directory);
+    if (info.type != FileType::Directory) return platform::OsError(std::errc::not_a_directory);
     return platform::Files().RemoveDirectory(path);
 }
 
@@ -64,7 +65,7 @@ std::error_code Remove(const UninstallAction& action) {
             // A shortcut of ours is a desktop entry; anything else at its
             // place is not ours to remove.
             if (!EndsWith(action.path, ".desktop"))
-                return std::make_error_code(std::errc::operation_not_permitted);
+                return platform::OsError(std::errc::operation_not_permitted);
             return RemoveListedFile(action.path);
         case Kind::File:
             return RemoveListedFile(action.path);

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/os_error.hpp"
 #include "platform/registry.hpp"
 #include "platform/registry_detail.hpp"
 
@@ -25,7 +26,7 @@ struct Node {
 };
 
 std::error_code NotFound() {
-    return std::make_error_code(std::errc::no_such_file_or_directory);
+    return OsError(std::errc::no_such_file_or_directory);
 }
 
 regdetail::KeySnapshot Snapshot(const Node& node) {
@@ -66,8 +67,7 @@ public:
         std::lock_guard lock(mutex_);
         std::vector<std::string> levels;
         if (auto ec = regdetail::SplitKeyPath(key, levels)) return ec;
-        if (levels.size() > regdetail::kMaxDepth)
-            return std::make_error_code(std::errc::invalid_argument);
+        if (levels.size() > regdetail::kMaxDepth) return OsError(std::errc::invalid_argument);
         Node* n = &root_;
         for (const auto& level : levels) {
             auto& slot = n->subkeys[Fold(level)];
@@ -118,7 +118,7 @@ public:
         std::lock_guard lock(mutex_);
         std::vector<std::string> levels;
         if (auto ec = regdetail::SplitKeyPath(key, levels)) return ec;
-        if (levels.empty()) return std::make_error_code(std::errc::invalid_argument);
+        if (levels.empty()) return OsError(std::errc::invalid_argument);
         std::string last = levels.back();
         levels.pop_back();
         Node* parent = Walk(levels);
@@ -159,7 +159,7 @@ public:
         regdetail::KeySnapshot s;
         if ((ec = regdetail::ReadSnapshotFile(file, s))) return ec;
         if (levels.size() + Depth(s) > regdetail::kMaxDepth)
-            return std::make_error_code(std::errc::invalid_argument);
+            return OsError(std::errc::invalid_argument);
         Fill(*n, s);
         return {};
     }

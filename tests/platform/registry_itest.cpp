@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/os_error.hpp"
 #include "platform/registry.hpp"
 #include "platform/roots.hpp"
 #include "platform/testing/registry_fake.hpp"
@@ -226,7 +227,7 @@ TEST_P(RegistryTable, Case) {
         SCOPED_TRACE("step " + std::to_string(n++) + " key \"" + s.key + "\" name \"" + s.name +
                      "\"");
         const auto want =
-            s.error == std::errc() ? std::error_code() : std::make_error_code(s.error);
+            s.error == std::errc() ? std::error_code() : OsError(s.error);
         std::error_code ec;
         switch (s.op) {
             case Op::Create:

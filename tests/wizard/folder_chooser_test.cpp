@@ -10,6 +10,7 @@
 
 #include "app/errors.hpp"
 #include "app/identity.hpp"
+#include "folder_chooser_table.hpp"
 #include "page_fixture.hpp"
 #include "platform/roots.hpp"
 #include "wizard/folder_browser.hpp"
@@ -75,35 +76,15 @@ struct Chooser : mwtest::PageFixture, ::testing::Test {
     static void Confirm(HeadlessDialog& d) { d.PressKey(platform::Key::Enter); }
 };
 
-TEST_F(Chooser, OpensAtTheNearestExistingLevelOfTheStartFolder) {
-    const std::string product = ProductKeyName(productCode);
-    struct Case {
-        const char* existing;  // below the scratch root
-        const char* start;
-        const char* selected;
-        const char* edit;
-    } cases[] = {
-        // The product folder itself does not exist yet: its parent is
-        // selected and the edit box shows the whole start folder.
-        {"opt/Meridan Works", "opt/Meridan Works/Arbolux 7", "Meridan Works",
-         "opt/Meridan Works/Arbolux 7"},
-        // Only opt exists: selecting it counts as a click.
-        {"opt", "opt/Meridan Works/Arbolux 7", "opt", "opt/Arbolux 7"},
-        {"opt/Meridan Works/Arbolux 7", "opt/Meridan Works/Arbolux 7", "Arbolux 7",
-         "opt/Meridan Works/Arbolux 7"},
-    };
-    for (const Case& c : cases) {
-        mwtest::ScratchDir dir;
-        MakeFolder(dir / c.existing);
-        Seen seen;
-        std::string chosen = Run(dir / c.start, product, Confirm, seen);
-        EXPECT_EQ(seen.selected, c.selected) << c.existing;
-        EXPECT_TRUE(seen.expanded) << c.existing;
-        EXPECT_TRUE(seen.editShown);
-        EXPECT_EQ(seen.edit, dir / c.edit) << c.existing;
-        EXPECT_EQ(chosen, dir / c.edit) << c.existing;
-        EXPECT_TRUE(boxes.shown.empty());
-    }
+TEST_F(Chooser, TableOfStartsAndTypedFolders) {
+    mwtest::RunChooserTable([this](const std::string& start, const std::string& typed) {
+        ui.modalScripts.push_back([typed](HeadlessDialog& d) {
+            if (!typed.empty()) d.Type(fd::kEdit, typed);
+            Confirm(d);
+        });
+        return BrowseForFolder(ui, start, ProductKeyName(productCode), "Choose");
+    });
+    EXPECT_TRUE(boxes.shown.empty());
 }
 
 TEST_F(Chooser, AClickProposesTheProductFolderOnceAndConfirmingCreatesNothing) {

@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "command.hpp"
+#include "platform/os_error.hpp"
 #include "platform/registry.hpp"
 
 namespace {
@@ -208,12 +209,12 @@ int Reg(const mwtool::Args& args) {
             if (ec) return Fail(key, ec);
             if (!v)
                 return Fail(key + " " + Quote(args[2]),
-                            std::make_error_code(std::errc::no_such_file_or_directory));
+                            mw::platform::OsError(std::errc::no_such_file_or_directory));
             std::printf("%s\n", Render(*v).c_str());
             return 0;
         }
         if (!reg.KeyExists(key, ec)) {
-            return Fail(key, ec ? ec : std::make_error_code(std::errc::no_such_file_or_directory));
+            return Fail(key, ec ? ec : mw::platform::OsError(std::errc::no_such_file_or_directory));
         }
         if (!PrintValues(reg, key)) return 1;
         auto subs = reg.SubKeys(key, ec);
@@ -239,7 +240,7 @@ int Reg(const mwtool::Args& args) {
     if (verb == "export" && args.size() == 2) {
         if (!reg.KeyExists(args[1], ec))
             return Fail(args[1],
-                        ec ? ec : std::make_error_code(std::errc::no_such_file_or_directory));
+                        ec ? ec : mw::platform::OsError(std::errc::no_such_file_or_directory));
         return Export(reg, args[1]) ? 0 : 1;
     }
     if (verb == "save" && args.size() == 3) {
