@@ -22,7 +22,9 @@ std::string InstanceCounterName(std::string_view applicationId) {
 }
 
 bool ProductIsRunning(InstanceCounter& counter) {
-    return counter.Count() > 1;
+    // A count that cannot be read is no proof that the product has ended.
+    const int32_t count = counter.Count();
+    return count > 1 || count < 0;
 }
 
 }  // namespace mw

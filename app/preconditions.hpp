@@ -31,7 +31,8 @@ std::string InstanceMutexName(std::string_view applicationId);
 // The running-processes counter: ApplicationId + ".{a3526b56-...}".
 std::string InstanceCounterName(std::string_view applicationId);
 
-// The product counts as running when more than this process is counted.
+// The product counts as running when more than this process is counted, or
+// when the count cannot be read.
 bool ProductIsRunning(InstanceCounter& counter);
 
 }  // namespace mw

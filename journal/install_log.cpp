@@ -276,8 +276,10 @@ std::string InstallLogFile::FormatEntry(std::size_t number, const JournalEntry& 
 bool InstallLogFile::Write(const std::string& path, const std::string& product,
                            const std::string& installFolder, const std::string& startMenuFolder,
                            const std::list<JournalEntry>& entries) {
-    // The log is read line by line: a text holding a line break would end
-    // its line early and make the rest read as lines of their own.
+    // Every line is trusted by the next elevated run: a text holding a line
+    // break would add lines of someone else's choosing. A header text with
+    // one writes nothing, and the earlier log stays as it was; an entry with
+    // one is left out (below), so that the rest can still be uninstalled.
     auto breaksLine = [](std::string_view text) {
         return text.find_first_of("\r\n") != std::string_view::npos;
     };

@@ -12,8 +12,8 @@ namespace mw::platform {
 namespace {
 
 bool Kept(std::string_view name) {
-    static constexpr std::string_view kNames[] = {
-        "DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "MW_ROOT", "LANG", "LANGUAGE", "HOME"};
+    static constexpr std::string_view kNames[] = {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY",
+                                                  "MW_ROOT", "LANG",       "LANGUAGE"};
     for (auto n : kNames)
         if (name == n) return true;
     return name.size() > 3 && name.substr(0, 3) == "LC_";

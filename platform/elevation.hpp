@@ -1,9 +1,12 @@
 // Administrator rights: who counts as one (effective user id 0) and how a
 // program started by someone else asks for the rights, the counterpart of a
 // manifest that requires an administrator. A non-root program re-runs itself
-// through pkexec, keeping the asking user's display, language, home and
-// machine root; when that is not possible or is refused, the caller runs on
-// and its own checks report the missing rights.
+// through pkexec, keeping the asking user's display, language and machine
+// root; when that is not possible or is refused, the caller runs on and its
+// own checks report the missing rights. The asking user's HOME does not
+// cross: root's own serves root's settings, and the target user's home comes
+// from the password database. The elevated run trusts the machine root only
+// after its own check (SecureStartup).
 #pragma once
 
 #include <optional>
@@ -16,7 +19,7 @@ namespace mw::platform {
 bool IsAdministrator();
 
 // Environment entries passed to the elevated run: DISPLAY, XAUTHORITY,
-// WAYLAND_DISPLAY, MW_ROOT, LANG, LANGUAGE, every LC_*, HOME, from `environ`
+// WAYLAND_DISPLAY, MW_ROOT, LANG, LANGUAGE, every LC_*, from `environ`
 // ("NAME=value" entries), plus MW_NO_ELEVATION=1 so the run never offers
 // again. Everything else is left to pkexec's clean environment.
 std::vector<std::string> ElevationEnvironment(const std::vector<std::string>& environ);

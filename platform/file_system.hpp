@@ -89,7 +89,9 @@ void SetFilesForTesting(FileSystem* fs);
 std::unique_ptr<FileSystem> MakeRealFileSystem();
 
 // A new private work folder (mode 0700, exclusive creation) in TempFolder(),
-// named "<prefix>XXXXXX".
+// named "<prefix>XXXXXX". Running as root, EACCES when another user could
+// change the temporary folder or a folder above it (a sticky folder such as
+// /tmp is fine) or when it lies in the target user's folders.
 std::error_code MakePrivateTempFolder(const std::string& prefix, std::string& path,
                                       FileSystem& fs = Files());
 

@@ -20,6 +20,7 @@
 #include "platform/os_error.hpp"
 #include "platform/roots.hpp"
 #include "platform/safe_path.hpp"
+#include "platform/trusted_path.hpp"
 
 namespace mw::platform {
 
@@ -68,6 +69,18 @@ std::error_code TypeError(const struct stat& st) {
     if (S_ISDIR(st.st_mode)) return Err(EISDIR);
     if (S_ISLNK(st.st_mode)) return Err(ELOOP);
     return Err(EINVAL);
+}
+
+// See OpenForMetadataChange: whether an item opened in `folder` may have its
+// metadata changed by root.
+std::error_code CheckSwapSafe(int folder, const struct stat& item, bool asUser, uid_t owner) {
+    if (asUser || geteuid() != 0) return {};
+    struct stat fs;
+    if (fstat(folder, &fs) != 0) return LastErr();
+    if (!OthersMayWrite(fs)) return {};
+    if (item.st_uid != 0 && item.st_uid != owner) return Err(EPERM);
+    if (S_ISREG(item.st_mode) && item.st_nlink != 1) return Err(EMLINK);
+    return {};
 }
 
 bool IsAclOrPrivileged(std::string_view name, bool privileged, bool& skip) {
@@ -318,6 +331,23 @@ std::error_code CheckUserMayChange(int folder, const std::string& leaf) {
     return {};
 }
 
+// Opens `leaf` in `folder` (O_PATH, a link is never taken) for a change of
+// its mode or owner. Where root acts in a folder that others may write, the
+// name could have been swapped since the caller looked at it: only a plain
+// file or folder (or, with `linkToo`, the link itself) of root's (or of
+// `owner`), and a file with no second name (a hard link planted to another
+// file), is taken.
+std::error_code OpenForMetadataChange(int folder, const std::string& leaf, bool asUser, uid_t owner,
+                                      bool linkToo, UniqueFd& fd, struct stat& st) {
+    fd.Reset(leaf.empty() ? openat(folder, ".", O_PATH | O_CLOEXEC)
+                          : openat(folder, leaf.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) return LastErr();
+    if (fstat(fd.get(), &st) != 0) return LastErr();
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !(linkToo && S_ISLNK(st.st_mode)))
+        return TypeError(st);
+    return CheckSwapSafe(folder, st, asUser, owner);
+}
+
 class RealFileSystem : public FileSystem {
 public:
     FileInfo Status(const std::string& path, std::error_code& ec) override {
@@ -347,21 +377,30 @@ public:
         return info;
     }
 
+    // Both act on a descriptor of the item, so the item checked is the one
+    // changed (an O_PATH descriptor takes chmod through its /proc name).
     std::error_code SetMode(const std::string& path, uint32_t mode) override {
-        return AtParent(path, [&](int folder, const std::string& leaf, bool) -> std::error_code {
-            int rc = leaf.empty()
-                         ? fchmod(folder, mode & 07777)
-                         : fchmodat(folder, leaf.c_str(), mode & 07777, AT_SYMLINK_NOFOLLOW);
-            return rc == 0 ? std::error_code() : LastErr();
-        });
+        return AtParent(
+            path, [&](int folder, const std::string& leaf, bool asUser) -> std::error_code {
+                UniqueFd fd;
+                struct stat st;
+                if (auto ec = OpenForMetadataChange(folder, leaf, asUser, 0, false, fd, st))
+                    return ec;
+                return chmod(FdPath(fd.get()).c_str(), mode & 07777) == 0 ? std::error_code()
+                                                                          : LastErr();
+            });
     }
 
     std::error_code SetOwner(const std::string& path, uid_t uid, gid_t gid) override {
-        return AtParent(path, [&](int folder, const std::string& leaf, bool) -> std::error_code {
-            int rc = fchownat(folder, leaf.c_str(), uid, gid,
-                              AT_SYMLINK_NOFOLLOW | (leaf.empty() ? AT_EMPTY_PATH : 0));
-            return rc == 0 ? std::error_code() : LastErr();
-        });
+        return AtParent(
+            path, [&](int folder, const std::string& leaf, bool asUser) -> std::error_code {
+                UniqueFd fd;
+                struct stat st;
+                if (auto ec = OpenForMetadataChange(folder, leaf, asUser, 0, true, fd, st))
+                    return ec;
+                return fchownat(fd.get(), "", uid, gid, AT_EMPTY_PATH) == 0 ? std::error_code()
+                                                                            : LastErr();
+            });
     }
 
     std::error_code CreateDirectory(const std::string& path) override {
@@ -413,15 +452,25 @@ public:
         // root once the user's side has been checked as the user.
         if (fromUser)
             if (auto ec = CheckUserMayChange(fromDir.get(), fromLeaf)) return ec;
-        if (toUser)
-            if (auto ec = CheckUserMayChange(toDir.get(), toLeaf)) return ec;
-        if (renameat(fromDir.get(), fromLeaf.c_str(), toDir.get(), toLeaf.c_str()) != 0)
-            return LastErr();
         if (toUser) {
+            if (auto ec = CheckUserMayChange(toDir.get(), toLeaf)) return ec;
+            // What goes to the user is made the user's while it is still on
+            // root's side, where nobody else can swap the name for another
+            // file; once in the user's folder, a name is the user's to
+            // replace. Root's own items stay root's.
+            struct stat folder, item;
+            if (fstat(fromDir.get(), &folder) != 0) return LastErr();
+            if (OthersMayWrite(folder)) return Err(EACCES);
+            if (fstatat(fromDir.get(), fromLeaf.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0)
+                return LastErr();
             const TargetUser& user = CurrentTargetUser();
-            if (fchownat(toDir.get(), toLeaf.c_str(), user.uid, user.gid, AT_SYMLINK_NOFOLLOW) != 0)
+            if (item.st_uid != 0 && item.st_uid != user.uid &&
+                fchownat(fromDir.get(), fromLeaf.c_str(), user.uid, user.gid,
+                         AT_SYMLINK_NOFOLLOW) != 0)
                 return LastErr();
         }
+        if (renameat(fromDir.get(), fromLeaf.c_str(), toDir.get(), toLeaf.c_str()) != 0)
+            return LastErr();
         return {};
     }
 
@@ -476,10 +525,20 @@ public:
             if (scope.error()) return scope.error();
             if (auto ec = OpenExisting(from, true, src, st)) return ec;
         }
-        TargetUserScope scope(to);
-        if (scope.error()) return scope.error();
-        if (auto ec = OpenExisting(to, true, dst, dt)) return ec;
-        return ApplyMetadata(src.get(), st, dst.get(), scope.active());
+        return AtParent(
+            to, [&](int folder, const std::string& leaf, bool asUser) -> std::error_code {
+                if (leaf.empty()) return Err(EBUSY);
+                // Opened once, checked and changed through that descriptor: a
+                // name swapped after the caller's check is not followed to
+                // another file.
+                dst.Reset(openat(folder, leaf.c_str(),
+                                 O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+                if (!dst) return LastErr();
+                if (fstat(dst.get(), &dt) != 0) return LastErr();
+                if (!S_ISREG(dt.st_mode) && !S_ISDIR(dt.st_mode)) return TypeError(dt);
+                if (auto ec = CheckSwapSafe(folder, dt, asUser, st.st_uid)) return ec;
+                return ApplyMetadata(src.get(), st, dst.get(), asUser);
+            });
     }
 
     std::error_code CreateUniqueFile(const std::string& dir, const std::string& prefix,
@@ -495,40 +554,43 @@ public:
     std::unique_ptr<OutputFile> OpenForWrite(const std::string& path,
                                              std::error_code& ec) override {
         UniqueFd fd;
-        ec = AtParent(path,
-                      [&](int folder, const std::string& leaf, bool asUser) -> std::error_code {
-                          if (leaf.empty()) return Err(EISDIR);
-                          constexpr int kFlags =
-                              O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-                          struct stat st, fs;
-                          // Only a regular file is opened: a pipe or a device is refused
-                          // before anything happens to it (and checked again once open).
-                          if (fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                              !S_ISREG(st.st_mode))
-                              return TypeError(st);
-                          fd.Reset(openat(folder, leaf.c_str(), kFlags, 0666));
-                          if (!fd) return LastErr();
-                          if (fstat(fd.get(), &st) != 0) return LastErr();
-                          if (!S_ISREG(st.st_mode)) {
-                              fd.Reset();
-                              return TypeError(st);
-                          }
-                          if (st.st_nlink > 1 && !asUser && geteuid() == 0 &&
-                              fstat(folder, &fs) == 0 && OthersMayWrite(fs)) {
-                              // A second name in a folder that others may write could be a
-                              // hard link planted to make root truncate some other file:
-                              // replace this name instead of writing through it.
-                              fd.Reset();
-                              if (unlinkat(folder, leaf.c_str(), 0) != 0) return LastErr();
-                              fd.Reset(openat(folder, leaf.c_str(), kFlags | O_EXCL, 0666));
-                              if (!fd) return LastErr();
-                          } else if (ftruncate(fd.get(), 0) != 0) {
-                              return LastErr();
-                          }
-                          int fl = fcntl(fd.get(), F_GETFL);
-                          if (fl >= 0) fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
-                          return {};
-                      });
+        ec = AtParent(
+            path, [&](int folder, const std::string& leaf, bool asUser) -> std::error_code {
+                if (leaf.empty()) return Err(EISDIR);
+                constexpr int kFlags =
+                    O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+                struct stat st, fs;
+                // Only a regular file is opened: a pipe or a device is refused
+                // before anything happens to it (and checked again once open).
+                if (fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    !S_ISREG(st.st_mode))
+                    return TypeError(st);
+                fd.Reset(openat(folder, leaf.c_str(), kFlags, 0666));
+                if (!fd) return LastErr();
+                if (fstat(fd.get(), &st) != 0) return LastErr();
+                if (!S_ISREG(st.st_mode)) {
+                    fd.Reset();
+                    return TypeError(st);
+                }
+                const bool root = !asUser && geteuid() == 0;
+                if (root && (st.st_uid != 0 ||
+                             (st.st_nlink > 1 && fstat(folder, &fs) == 0 && OthersMayWrite(fs)))) {
+                    // A file another user owns stays theirs to change while root
+                    // writes it, and a second name in a folder that others may
+                    // write could be a hard link planted to make root truncate
+                    // some other file: replace this name instead of writing
+                    // through it.
+                    fd.Reset();
+                    if (unlinkat(folder, leaf.c_str(), 0) != 0) return LastErr();
+                    fd.Reset(openat(folder, leaf.c_str(), kFlags | O_EXCL, 0666));
+                    if (!fd) return LastErr();
+                } else if (ftruncate(fd.get(), 0) != 0) {
+                    return LastErr();
+                }
+                int fl = fcntl(fd.get(), F_GETFL);
+                if (fl >= 0) fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK);
+                return {};
+            });
         if (ec) return nullptr;
         return std::make_unique<RealOutputFile>(std::move(fd));
     }
@@ -591,7 +653,12 @@ void SetFilesForTesting(FileSystem* fs) {
 
 std::error_code MakePrivateTempFolder(const std::string& prefix, std::string& path,
                                       FileSystem& fs) {
-    return fs.CreateUniqueDirectory(TempFolder(), prefix, path);
+    const std::string parent = TempFolder();
+    // Root's private folders (the journal's backups) go only where no other
+    // user could move them away or put something of theirs in their place.
+    if (geteuid() == 0 && (NeedsTargetUser(parent) || !OnlyAdministratorCouldChange(parent, true)))
+        return Err(EACCES);
+    return fs.CreateUniqueDirectory(parent, prefix, path);
 }
 
 }  // namespace mw::platform

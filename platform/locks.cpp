@@ -1,84 +1,55 @@
 #include "platform/locks.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/random.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
+#include "platform/os_error.hpp"
 #include "platform/roots.hpp"
+#include "platform/safe_path.hpp"
 
 namespace mw::platform {
 namespace {
 
 constexpr size_t kMaxFileName = 255;
+constexpr const char* kLockFolder = "run/mw";
 
 std::string FullName(std::string_view name, bool global) {
     if (global) return "Global\\" + std::string(name);
     return "Local\\" + std::to_string(::geteuid()) + "\\" + std::string(name);
 }
 
-// Opens a folder below `parent` (or the path itself with parent AT_FDCWD),
-// creating it with `mode` when missing. The last component is never a link.
-int OpenOrMakeFolder(int parent, const std::string& name, mode_t mode) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0 || errno != ENOENT) return fd;
-        if (::mkdirat(parent, name.c_str(), 0700) == 0) {
-            fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd >= 0) ::fchmod(fd, mode);  // ours: the umask has no say
-            return fd;
-        }
-        if (errno != EEXIST) return -1;
-    }
-    return -1;
+bool RootsAlone(int fd, mode_t type) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && (st.st_mode & S_IFMT) == type && st.st_uid == 0 &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// $MW_ROOT/run/lock, made when missing (run 0755, lock 1777).
-int OpenLockFolder() {
-    std::string run = UnderMachineRoot("run");
-    int runFd = ::open(run.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (runFd < 0 && errno == ENOENT) {
-        if (::mkdir(run.c_str(), 0700) == 0) ::chmod(run.c_str(), 0755);
-        runFd = ::open(run.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// $MW_ROOT/run/mw through the link-safe walker; root makes what is missing
+// (0755) and takes only folders that are root's alone.
+std::error_code OpenLockFolder(UniqueFd& out) {
+    const bool root = ::geteuid() == 0;
+    UniqueFd machine;
+    if (auto ec = OpenNoFollow(MachineRoot(), O_PATH | O_DIRECTORY, machine)) return ec;
+    UniqueFd cur = std::move(machine);
+    std::string_view rest = kLockFolder;
+    while (!rest.empty()) {
+        size_t slash = rest.find('/');
+        std::string_view level = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        UniqueFd next;
+        if (auto ec = OpenOrMakeFolders(cur.get(), level, true, 0755, next)) return ec;
+        if (root && !RootsAlone(next.get(), S_IFDIR)) return OsError(EACCES);
+        cur = std::move(next);
     }
-    if (runFd < 0) return -1;
-    int fd = OpenOrMakeFolder(runFd, "lock", 01777);
-    ::close(runFd);
-    return fd;
-}
-
-// Opens an existing regular file without creating it first, so that a file
-// another user made in the sticky folder opens even where the kernel refuses
-// O_CREAT on it (fs.protected_regular); creates it exclusively otherwise.
-int OpenOrMakeFile(int dirFd, const std::string& name, bool& created) {
-    created = false;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT) {
-            fd = ::openat(dirFd, name.c_str(),
-                          O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-            if (fd < 0 && errno == EEXIST) continue;  // someone was quicker: open theirs
-            if (fd >= 0) {
-                ::fchmod(fd, 0666);
-                created = true;
-            }
-        }
-        if (fd < 0) return -1;
-        struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            errno = EINVAL;
-            return -1;
-        }
-        return fd;
-    }
-    return -1;
+    out = std::move(cur);
+    return {};
 }
 
 bool Flock(int fd, int op) {
@@ -88,21 +59,22 @@ bool Flock(int fd, int op) {
     return true;
 }
 
-// Slot names need only be unique among live processes: the pid is, and the
-// random part guards against a reused pid whose old slot is still there.
-std::string RandomHex() {
-    unsigned char bytes[8] = {};
-    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != sizeof bytes) {
-        static unsigned counter = 0;
-        return "x" + std::to_string(++counter);
-    }
-    std::string out;
-    char buf[3];
-    for (unsigned char b : bytes) {
-        std::snprintf(buf, sizeof buf, "%02x", b);
-        out += buf;
-    }
-    return out;
+// A key of 31 bits for the full name on this machine root (FNV-1a), never
+// IPC_PRIVATE: staging roots get counters of their own.
+key_t CounterKey(std::string_view fullName) {
+    uint32_t h = 2166136261u;
+    auto add = [&](std::string_view text) {
+        for (unsigned char c : text) {
+            h ^= c;
+            h *= 16777619u;
+        }
+        h ^= 0xFF;  // separator no text byte of a name can fake
+        h *= 16777619u;
+    };
+    add(MachineRoot());
+    add(fullName);
+    key_t key = static_cast<key_t>(h & 0x7FFFFFFF);
+    return key == IPC_PRIVATE ? 1 : key;
 }
 
 }  // namespace
@@ -119,13 +91,13 @@ std::string LockFileName(std::string_view fullName) {
             out += buf;
         }
     }
-    // Room for the longest suffix (".slots").
+    // Room for the longest suffix (".slots", kept so names stay as they were).
     if (out.empty() || out.size() + 6 > kMaxFileName) return {};
     return out;
 }
 
 std::string LockFolder() {
-    return UnderMachineRoot("run/lock");
+    return UnderMachineRoot(kLockFolder);
 }
 
 NamedMutex::NamedMutex(std::string_view name, bool initialOwner, bool global) {
@@ -133,12 +105,36 @@ NamedMutex::NamedMutex(std::string_view name, bool initialOwner, bool global) {
     if (file.empty()) return;
     file += ".lock";
     path_ = LockFolder() + "/" + file;
-    int dirFd = OpenLockFolder();
-    if (dirFd < 0) return;
-    bool created = false;
-    fd_ = OpenOrMakeFile(dirFd, file, created);
-    ::close(dirFd);
-    if (fd_ >= 0 && initialOwner) owned_ = Flock(fd_, LOCK_EX);
+    const bool root = ::geteuid() == 0;
+    // Only root makes lock files; a missing one is nothing to wait for.
+    auto noneToWaitFor = [&](int e) {
+        unshared_ = !root && (e == ENOENT || e == EACCES || e == EPERM || e == EROFS);
+        if (unshared_ && initialOwner) owned_ = true;
+    };
+    UniqueFd dir;
+    if (auto ec = OpenLockFolder(dir)) {
+        noneToWaitFor(ec.value());
+        return;
+    }
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    UniqueFd fd(::openat(dir.get(), file.c_str(), kFlags));
+    if (!fd && errno == ENOENT) {
+        fd.Reset(::openat(dir.get(), file.c_str(), kFlags | O_CREAT | O_EXCL, 0600));
+        if (fd) {
+            if (::fchmod(fd.get(), 0644) != 0) return;
+        } else if (errno == EEXIST) {
+            fd.Reset(::openat(dir.get(), file.c_str(), kFlags));
+        }
+    }
+    if (!fd) {
+        noneToWaitFor(errno);
+        return;
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (root && !RootsAlone(fd.get(), S_IFREG)) return;
+    fd_ = fd.Release();
+    if (initialOwner) owned_ = Flock(fd_, LOCK_EX);
 }
 
 NamedMutex::~NamedMutex() {
@@ -149,6 +145,7 @@ NamedMutex::~NamedMutex() {
 }
 
 bool NamedMutex::TryAcquire() {
+    if (unshared_) return owned_ = true;
     if (fd_ < 0) return false;
     owned_ = Flock(fd_, LOCK_EX | LOCK_NB);
     return owned_;
@@ -159,74 +156,40 @@ void NamedMutex::Release() {
     owned_ = false;
 }
 
-// The counter is a folder of slot files, one per counted process, each held
-// with an exclusive flock by its process. A slot is made under a "new." name
-// and renamed to "slot." only once it is locked, so a counter never takes a
-// slot being born for a dead one.
 InstanceCounter::InstanceCounter(std::string_view name) {
-    std::string file = LockFileName(FullName(name, true));
-    if (file.empty()) return;
-    file += ".slots";
-    folder_ = LockFolder() + "/" + file;
-    int lockFd = OpenLockFolder();
-    if (lockFd < 0) return;
-    dirFd_ = OpenOrMakeFolder(lockFd, file, 01777);
-    ::close(lockFd);
-    if (dirFd_ < 0) return;
-
-    std::string unique = std::to_string(::getpid()) + "." + RandomHex();
-    std::string fresh = "new." + unique;
-    int fd =
-        ::openat(dirFd_, fresh.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    ::fchmod(fd, 0644);
-    std::string slot = "slot." + unique;
-    if (!Flock(fd, LOCK_EX | LOCK_NB) ||
-        ::renameat(dirFd_, fresh.c_str(), dirFd_, slot.c_str()) != 0) {
-        ::unlinkat(dirFd_, fresh.c_str(), 0);
-        ::close(fd);
-        return;
+    std::string full = FullName(name, true);
+    if (LockFileName(full).empty()) return;
+    key_ = CounterKey(full);
+    int id = ::semget(key_, 1, IPC_CREAT | 0666);
+    if (id < 0) return;
+    // What stands under the key must be a counter of one semaphore; root
+    // gives it back to every user when someone narrowed its mode.
+    struct semid_ds ds = {};
+    if (::semctl(id, 0, IPC_STAT, &ds) != 0 || ds.sem_nsems != 1) return;
+    if ((ds.sem_perm.mode & 0777) != 0666 && ::geteuid() == 0) {
+        ds.sem_perm.mode = (ds.sem_perm.mode & ~0777) | 0666;
+        ::semctl(id, 0, IPC_SET, &ds);
     }
-    slotFd_ = fd;
-    slotName_ = slot;
+    semId_ = id;
+    struct sembuf up = {0, 1, SEM_UNDO};
+    while (::semop(semId_, &up, 1) != 0) {
+        if (errno != EINTR) return;
+    }
+    held_ = 1;
 }
 
 InstanceCounter::~InstanceCounter() {
-    if (slotFd_ >= 0) {
-        ::unlinkat(dirFd_, slotName_.c_str(), 0);
-        ::close(slotFd_);
+    if (held_ > 0) {
+        struct sembuf down = {0, -1, SEM_UNDO | IPC_NOWAIT};
+        while (::semop(semId_, &down, 1) != 0 && errno == EINTR) {
+        }
     }
-    if (dirFd_ >= 0) ::close(dirFd_);
 }
 
 int32_t InstanceCounter::Count() {
-    if (dirFd_ < 0) return 0;
-    int scanFd = ::openat(dirFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (scanFd < 0) return 0;
-    DIR* dir = ::fdopendir(scanFd);
-    if (!dir) {
-        ::close(scanFd);
-        return 0;
-    }
-    int32_t count = 0;
-    while (dirent* e = ::readdir(dir)) {
-        std::string_view name = e->d_name;
-        if (name.substr(0, 5) != "slot.") continue;
-        int fd = ::openat(dirFd_, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;  // gone meanwhile, or not ours to see
-        struct stat st;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-            if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
-                if (errno == EWOULDBLOCK) ++count;  // a live holder
-            } else {
-                // Left by a process that died: tidy up where the folder lets us.
-                ::unlinkat(dirFd_, e->d_name, 0);
-            }
-        }
-        ::close(fd);
-    }
-    ::closedir(dir);
-    return count;
+    if (semId_ < 0) return -1;
+    int value = ::semctl(semId_, 0, GETVAL);
+    return value < 0 ? -1 : value;
 }
 
 }  // namespace mw::platform

@@ -20,6 +20,8 @@
 #include "platform/registry.hpp"
 #include "platform/registry_detail.hpp"
 #include "platform/roots.hpp"
+#include "platform/safe_path.hpp"
+#include "platform/trusted_path.hpp"
 
 namespace mw::platform {
 namespace {
@@ -553,18 +555,6 @@ private:
 
 std::atomic<Registry*> g_testRegistry{nullptr};
 
-// One folder level, 0755 whatever the umask when we make it.
-std::error_code MakeFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0755) == 0) {
-        ::chmod(path.c_str(), 0755);
-        return {};
-    }
-    if (errno != EEXIST) return LastOsError();
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return LastOsError();
-    return S_ISDIR(st.st_mode) ? std::error_code() : Errc(std::errc::not_a_directory);
-}
-
 }  // namespace
 
 std::unique_ptr<Registry> OpenRegistryAt(const std::string& databasePath, std::error_code& ec) {
@@ -596,10 +586,19 @@ std::unique_ptr<Registry> OpenRegistryAt(const std::string& databasePath, std::e
 }
 
 std::unique_ptr<Registry> OpenMachineRegistry(std::error_code& ec) {
-    for (const char* folder : {"var", "var/lib", "var/lib/mw"}) {
-        if ((ec = MakeFolder(UnderMachineRoot(folder)))) return nullptr;
+    // The folders are walked and made without following links, each new one
+    // 0755 on its own descriptor. Root then opens the store by its path only
+    // once no other user could change any folder on that path, so the path
+    // still names what was checked.
+    UniqueFd machine, folder;
+    if ((ec = OpenNoFollow(MachineRoot(), O_PATH | O_DIRECTORY, machine))) return nullptr;
+    if ((ec = OpenOrMakeFolders(machine.get(), "var/lib/mw", true, 0755, folder))) return nullptr;
+    const std::string path = MachineStorePath();
+    if (::geteuid() == 0 && !OnlyAdministratorCouldChange(path.substr(0, path.rfind('/')))) {
+        ec = Errc(std::errc::permission_denied);
+        return nullptr;
     }
-    return OpenRegistryAt(MachineStorePath(), ec);
+    return OpenRegistryAt(path, ec);
 }
 
 Registry& MachineRegistry() {

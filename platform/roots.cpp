@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/safe_path.hpp"
+#include "platform/trusted_path.hpp"
 
 namespace mw::platform {
 
@@ -141,6 +142,38 @@ std::string ReadUserDirsFile(const TargetUser& user) {
     return text;
 }
 
+// Folders of the machine that no user folder may be, lie in or hold: the
+// machine root's own (and the real ones, for a staging root) and the
+// temporary folder.
+bool IsSystemPlace(const std::string& folder) {
+    static constexpr const char* kSystem[] = {"bin",   "boot",   "dev", "etc",  "lib",  "lib32",
+                                              "lib64", "libx32", "opt", "proc", "root", "run",
+                                              "sbin",  "srv",    "sys", "tmp",  "usr",  "var"};
+    std::vector<std::string> roots{"/", MachineRoot()};
+    for (const std::string& root : roots) {
+        if (IsAtOrBelow(root, folder)) return true;  // the folder holds a machine root
+        for (const char* s : kSystem) {
+            std::string sys = root == "/" ? std::string("/") + s : root + "/" + s;
+            if (IsAtOrBelow(folder, sys)) return true;
+        }
+    }
+    return IsAtOrBelow(folder, TempFolder());
+}
+
+// A user folder that user-dirs.dirs places outside the home is the user's
+// only when the user owns it and it is none of the machine's: otherwise a
+// line in a file the user writes would make root act as that user in a
+// system folder, or treat root's files there as the user's.
+bool IsUsersOwnFolder(const TargetUser& user, const std::string& folder) {
+    if (IsSystemPlace(folder)) return false;
+    TargetUserScope scope(geteuid() == 0 && user.uid != 0);
+    if (scope.error()) return false;
+    UniqueFd fd;
+    if (OpenNoFollow(folder, O_PATH | O_DIRECTORY, fd)) return false;
+    struct stat st;
+    return fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user.uid;
+}
+
 UserFolders ComputeUserFolders(const TargetUser& user) {
     UserFolders f;
     const std::string& home = user.home;
@@ -153,10 +186,13 @@ UserFolders ComputeUserFolders(const TargetUser& user) {
                      ? Tidy(dataHome)
                      : under(".local/share");
     std::string text = ReadUserDirsFile(user);
-    f.desktop = ParseUserDir(text, "XDG_DESKTOP_DIR", home);
-    if (f.desktop.empty()) f.desktop = under("Desktop");
-    f.documents = ParseUserDir(text, "XDG_DOCUMENTS_DIR", home);
-    if (f.documents.empty()) f.documents = under("Documents");
+    auto userDir = [&](const char* key, const char* fallback) {
+        std::string dir = ParseUserDir(text, key, home);
+        if (!dir.empty() && !IsAtOrBelow(dir, home) && !IsUsersOwnFolder(user, dir)) dir.clear();
+        return dir.empty() ? under(fallback) : dir;
+    };
+    f.desktop = userDir("XDG_DESKTOP_DIR", "Desktop");
+    f.documents = userDir("XDG_DOCUMENTS_DIR", "Documents");
     for (const std::string* d : {&f.desktop, &f.documents})
         if (!IsAtOrBelow(*d, home)) f.outsideHome.push_back(*d);
     return f;
@@ -238,8 +274,12 @@ std::string DocumentsFolder() {
 
 std::string TempFolder() {
     std::string tmp = Env("TMPDIR");
-    if (!tmp.empty() && tmp[0] == '/') return Tidy(tmp);
-    return UnderMachineRoot("tmp");
+    if (tmp.empty() || tmp[0] != '/') return UnderMachineRoot("tmp");
+    tmp = Tidy(tmp);
+    // Root takes a temporary folder from the environment only when no other
+    // user could change it or replace what root makes in it.
+    if (geteuid() == 0 && !OnlyAdministratorCouldChange(tmp, true)) return UnderMachineRoot("tmp");
+    return tmp;
 }
 
 bool IsBelowTargetHome(std::string_view path) {

@@ -54,7 +54,9 @@ std::string SpecialFolder(int csidlNumber);
 // The known folder "Documents" of the target user.
 std::string DocumentsFolder();
 
-// $TMPDIR when absolute, else $MW_ROOT/tmp.
+// $TMPDIR when absolute, else $MW_ROOT/tmp. Running as root, $TMPDIR counts
+// only when no user other than root could change it or a folder above it (a
+// sticky folder open to all, such as /tmp, passes).
 std::string TempFolder();
 
 // True when the path lies at or below the target user's home.
@@ -62,7 +64,10 @@ bool IsBelowTargetHome(std::string_view path);
 
 // True when the path lies at or below a folder the target user chose: the
 // home, or a user folder that the user's user-dirs.dirs places outside it.
-// File-system work there runs as that user.
+// File-system work there runs as that user. A user folder outside the home
+// counts only when the user owns it and it neither is, lies in nor holds a
+// folder of the machine (the machine root's system folders, the temporary
+// folder); otherwise the default folder in the home is used instead.
 bool IsBelowTargetUserFolders(std::string_view path);
 
 // The value of `key` (such as "XDG_DESKTOP_DIR") in the text of a

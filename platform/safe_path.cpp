@@ -195,6 +195,34 @@ std::error_code OpenNoFollow(const std::string& path, int flags, UniqueFd& fd, m
     return {};
 }
 
+std::error_code OpenOrMakeFolders(int base, std::string_view relative, bool create, mode_t mode,
+                                  UniqueFd& out) {
+    std::deque<std::string> levels;
+    SplitInto(relative, levels, false);
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    UniqueFd cur(openat(base, ".", kFlags));
+    if (!cur) return Errno(errno);
+    for (const std::string& level : levels) {
+        if (level == "." || level == "..") return Errno(EINVAL);
+        UniqueFd next(openat(cur.get(), level.c_str(), kFlags));
+        if (!next && errno == ENOENT && create) {
+            // Made private first: nobody can use it before it has its mode.
+            if (mkdirat(cur.get(), level.c_str(), 0700) == 0) {
+                next.Reset(openat(cur.get(), level.c_str(), kFlags));
+                if (next && fchmod(next.get(), mode) != 0) return Errno(errno);
+            } else if (errno == EEXIST) {
+                next.Reset(openat(cur.get(), level.c_str(), kFlags));
+            } else {
+                return Errno(errno);
+            }
+        }
+        if (!next) return Errno(errno);
+        cur = std::move(next);
+    }
+    out = std::move(cur);
+    return {};
+}
+
 std::string FdPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
 }

@@ -90,6 +90,15 @@ std::error_code OpenParentFolder(const std::string& path, UniqueFd& folder, std:
 // inside the TargetUserScope of the path.
 std::error_code OpenNoFollow(const std::string& path, int flags, UniqueFd& fd, mode_t mode = 0);
 
+// Opens the folders of `relative` ("a/b/c") below the open folder `base`
+// one level at a time, never following a link, and leaves the last one open
+// (O_RDONLY) in `out`. With `create`, a missing level is made with `mode`
+// whatever the umask (set on the new folder's descriptor, so no name is
+// re-moded); without it a missing level gives ENOENT. An existing level keeps
+// its mode.
+std::error_code OpenOrMakeFolders(int base, std::string_view relative, bool create, mode_t mode,
+                                  UniqueFd& out);
+
 // "/proc/self/fd/N", for calls that have no descriptor form.
 std::string FdPath(int fd);
 

@@ -39,9 +39,9 @@ void Split(std::string_view text, std::deque<std::string>& out, bool atFront) {
     out.insert(atFront ? out.begin() : out.end(), parts.begin(), parts.end());
 }
 
-}  // namespace
+enum class Want { File, Folder, FolderOrSticky };
 
-bool OnlyAdministratorCouldWrite(const std::string& path) {
+bool Check(const std::string& path, Want want) {
     if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos) return false;
     UniqueFd cur(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!cur) return false;
@@ -52,7 +52,7 @@ bool OnlyAdministratorCouldWrite(const std::string& path) {
     }
     std::deque<std::string> todo;
     Split(path, todo, false);
-    if (todo.empty()) return false;
+    if (todo.empty()) return want != Want::File;  // "/" itself, checked above
     int links = 0;
     while (!todo.empty()) {
         std::string name = std::move(todo.front());
@@ -82,8 +82,13 @@ bool OnlyAdministratorCouldWrite(const std::string& path) {
             continue;
         }
         if (todo.empty()) {
-            return S_ISREG(item.st_mode) && TrustedOwner(item.st_uid) &&
-                   (item.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+            if (!TrustedOwner(item.st_uid)) return false;
+            if (want == Want::File) {
+                return S_ISREG(item.st_mode) && (item.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+            }
+            if (!S_ISDIR(item.st_mode)) return false;
+            return (item.st_mode & (S_IWGRP | S_IWOTH)) == 0 ||
+                   (want == Want::FolderOrSticky && (item.st_mode & S_ISVTX) != 0);
         }
         // Whether others may write in this folder is judged when the next
         // element, its content, is met.
@@ -94,6 +99,16 @@ bool OnlyAdministratorCouldWrite(const std::string& path) {
         cur = std::move(next);
     }
     return false;
+}
+
+}  // namespace
+
+bool OnlyAdministratorCouldWrite(const std::string& path) {
+    return Check(path, Want::File);
+}
+
+bool OnlyAdministratorCouldChange(const std::string& folder, bool stickyCounts) {
+    return Check(folder, stickyCounts ? Want::FolderOrSticky : Want::Folder);
 }
 
 }  // namespace mw::platform

@@ -22,4 +22,11 @@ namespace mw::platform {
 // mask of an access list that grants named users write).
 bool OnlyAdministratorCouldWrite(const std::string& path);
 
+// The same for a folder root works in (the machine root, the temporary folder
+// of a backup): it and every folder above it pass the checks above, and
+// nobody else may write in it (owned by root or this process's own user, no
+// group or other write bit). With `stickyCounts`, a sticky folder open to all
+// passes too: others may add names there but not replace the ones root makes.
+bool OnlyAdministratorCouldChange(const std::string& folder, bool stickyCounts = false);
+
 }  // namespace mw::platform

@@ -1,9 +1,12 @@
 #include "platform/ui_dump.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+
+#include "platform/safe_path.hpp"
 
 namespace mw::platform {
 
@@ -51,12 +54,18 @@ std::string FormatUiDump(const UiDumpWindow& window) {
 void AppendUiDump(const UiDumpWindow& window) {
     std::string path = UiDumpPath();
     if (path.empty()) return;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return;
+    // The path comes from the environment, which may be another user's: no
+    // link is followed on the way or at the end, and only a plain file of
+    // this process's own user with no second name is appended to.
+    UniqueFd fd;
+    if (OpenNoFollow(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY, fd, 0644)) return;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        st.st_nlink != 1)
+        return;
     std::string record = FormatUiDump(window);
-    ssize_t written = ::write(fd, record.data(), record.size());
+    ssize_t written = ::write(fd.get(), record.data(), record.size());
     (void)written;
-    ::close(fd);
 }
 
 }  // namespace mw::platform

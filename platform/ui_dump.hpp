@@ -41,6 +41,8 @@ std::string EscapeUiDumpText(std::string_view text);
 std::string FormatUiDump(const UiDumpWindow& window);
 // Appends the record when a dump is asked for; failures are ignored (the
 // dump must never disturb the program).
+// Appends to that file: an absolute path walked without following links, and
+// only a regular file of this process's own user with a single name.
 void AppendUiDump(const UiDumpWindow& window);
 
 }  // namespace mw::platform

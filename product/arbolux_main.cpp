@@ -14,6 +14,7 @@
 #include "app/preconditions.hpp"
 #include "platform/locks.hpp"
 #include "platform/program_path.hpp"
+#include "platform/secure_startup.hpp"
 #include "product/inventory.hpp"
 #include "product/product_texts.hpp"
 #include "product/product_window.hpp"
@@ -60,8 +61,13 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Registration runs as root: what it creates must not be writable by others.
-    ::umask(022);
+    // Registration runs as root: what it creates must not be writable by
+    // others, and the machine root must be one no other user could have
+    // prepared.
+    if (std::string refused = mw::platform::SecureStartup(); !refused.empty()) {
+        std::fprintf(stderr, "%s\n", refused.c_str());
+        return 1;
+    }
     mw::platform::InstanceCounter counter(mw::InstanceCounterName(mw::ApplicationId()));
     return Run(std::vector<std::string>(argv + 1, argv + argc));
 }

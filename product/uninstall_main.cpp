@@ -26,6 +26,7 @@
 #include "platform/locks.hpp"
 #include "platform/message_box.hpp"
 #include "platform/program_path.hpp"
+#include "platform/secure_startup.hpp"
 #include "platform/trusted_path.hpp"
 #include "platform/ui/fltk_ui.hpp"
 #include "product/product_texts.hpp"
@@ -174,8 +175,12 @@ int Run(const Options& options) {
 
 int main(int argc, char** argv) {
     mw::platform::InstallFltkUserInterface();
-    // Runs as root: nothing it creates may be writable by others.
-    ::umask(022);
+    // Runs as root: nothing it creates may be writable by others, and the
+    // machine root must be one no other user could have prepared.
+    if (std::string refused = mw::platform::SecureStartup(); !refused.empty()) {
+        std::fprintf(stderr, "%s\n", refused.c_str());
+        return kRefused;
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     Options options;
     for (const std::string& arg : args) {

@@ -7,7 +7,16 @@ cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target InstallArbolux7.13c
-export MW_ROOT="${MW_ROOT:-$(mktemp -d /tmp/mw-root.XXXXXX)}"
+# The scratch machine root is never the real "/": that takes MW_ROOT=/ given
+# on purpose. The elevated installer uses a machine root only when no user
+# but root could change it, so a user who is not root gets one made by root.
+if [ -z "${MW_ROOT:-}" ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  MW_ROOT="$($SUDO mktemp -d /tmp/mw-root.XXXXXX)"
+  $SUDO chmod 0755 "$MW_ROOT"
+fi
+export MW_ROOT
 echo "MW_ROOT=$MW_ROOT"
 if [ -z "${DISPLAY:-}" ]; then
   echo "No display: starting the installer under xvfb-run." >&2

@@ -26,9 +26,9 @@ TEST(UserPathText, ControlCharactersAndMalformedTextAreRefused) {
         {"/opt/x\x7F", false},
         {"/opt/x\xC2\x85y", false},  // NEL, a C1 line end
         {"/opt/x\xC2\x9F", false},
-        {"/opt/\xFF\xFE", false},   // not UTF-8
-        {"/opt/\xC0\x8A", false},   // overlong line feed
-        {"/opt/\xE2\x82", false},   // cut sequence
+        {"/opt/\xFF\xFE", false},      // not UTF-8
+        {"/opt/\xC0\x8A", false},      // overlong line feed
+        {"/opt/\xE2\x82", false},      // cut sequence
         {"/opt/\xED\xA0\x80", false},  // a surrogate
     };
     for (const Case& c : cases) {

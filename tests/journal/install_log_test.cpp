@@ -103,6 +103,71 @@ TEST_F(InstallLogTest, FirstInstallationIsWrittenByteForByte) {
     EXPECT_EQ(std::next(it)->path, "HKEY_CLASSES_ROOT\\...");
 }
 
+// A folder text with a line feed would have given the next elevated run an
+// entry of someone else's choosing (a file for it to delete). Whichever
+// header text carries the break, nothing is written and the earlier log
+// stays (an entry's path: see ALineBreakInAPathFailsThatItemNotTheLog).
+TEST_F(InstallLogTest, ALineBreakInAnyTextWritesNothing) {
+    const std::string log = root + "/Uninstall.ulog";
+    const std::string earlier = "earlier log";
+    const std::string planted = "x\n0001:01ff:1 -- " + root + "/victim";
+    struct Case {
+        const char* name;
+        std::string installFolder, startMenuFolder, entryPath;
+    } cases[] = {
+        {"install folder", "/apps/A" + planted, "/menu", "/apps/A/f"},
+        {"start-menu folder", "/apps/A", "/menu\r" + planted, "/apps/A/f"},
+        {"carriage return alone", "/apps/A\r", "/menu", "/apps/A/f"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        mwtest::WriteFile(log, earlier);
+        std::list<mw::JournalEntry> entries{Entry(Kind::InstalledFile, c.entryPath, true, 0)};
+        EXPECT_FALSE(mw::InstallLogFile::Write(log, "Arbolux 7.13c", c.installFolder,
+                                               c.startMenuFolder, entries));
+        EXPECT_EQ(mwtest::ReadFile(log), earlier);
+    }
+    std::list<mw::JournalEntry> entries{Entry(Kind::InstalledFile, "/apps/A/f", true, 0)};
+    EXPECT_FALSE(mw::InstallLogFile::Write(log, "Arbolux\n7", "/apps/A", "/menu", entries));
+    EXPECT_TRUE(mw::InstallLogFile::Write(log, "Arbolux 7.13c", "/apps/A", "/menu", entries));
+}
+
+// The earlier log sits in a folder others may write. Between the writer's
+// look at it and its mode change, nobody swaps in a second name of root's
+// secret (a hard link, as on a machine without protected hard links): the
+// secret must keep its mode and content.
+TEST_F(InstallLogTest, ALogSwappedForAHardLinkAfterItsCheckChangesNothingElse) {
+    if (geteuid() != 0) GTEST_SKIP() << "the attack needs another user";
+    ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
+    const std::string shared = scratch / "shared", secret = scratch / "secret";
+    std::filesystem::create_directories(shared);
+    ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+    mwtest::WriteFile(secret, "root only");
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    const std::string log = shared + "/Uninstall.ulog";
+    mwtest::WriteFile(log, "earlier log");
+    ASSERT_EQ(chmod(log.c_str(), 0444), 0);
+    ASSERT_EQ(link(secret.c_str(), (shared + "/.planted").c_str()), 0);
+
+    auto real = mw::platform::MakeRealFileSystem();
+    mwtest::SwapBefore attacker(*real, [&] {
+        EXPECT_EQ(mwtest::AsNobody([&] {
+                      return rename((shared + "/.planted").c_str(), log.c_str()) == 0 ? 0 : 1;
+                  }),
+                  0);
+    });
+    mw::platform::SetFilesForTesting(&attacker);
+    std::list<mw::JournalEntry> entries{Entry(Kind::InstalledFile, shared + "/f", true, 0)};
+    const bool written = mw::InstallLogFile::Write(log, "Arbolux 7.13c", shared, "/menu", entries);
+    mw::platform::SetFilesForTesting(nullptr);
+    ASSERT_TRUE(attacker.attacked());
+    EXPECT_TRUE(written);
+    EXPECT_EQ(ModeOf(secret), 0600u);
+    EXPECT_EQ(mwtest::ReadFile(secret), "root only");
+    EXPECT_EQ(mw::InstallLogFile::Read(log, 1252).entries.size(), 1u);
+    EXPECT_EQ(ModeOf(log) & 0222, 0u);
+}
+
 TEST_F(InstallLogTest, HeaderVariants) {
     struct Case {
         const char* name;

@@ -2,11 +2,15 @@
 // folder ($TMPDIR) inside it and a registry in memory.
 #pragma once
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +56,46 @@ private:
     std::string tmp_;
     bool split_;
 };
+
+// Lets an attacker act right before the first SetMode or CopyMetadata that
+// reaches it, in the window between a caller's check and its change.
+class SwapBefore : public mw::platform::FaultyFileSystem {
+public:
+    SwapBefore(mw::platform::FileSystem& inner, std::function<void()> attack)
+        : FaultyFileSystem(inner), attack_(std::move(attack)) {}
+    std::error_code SetMode(const std::string& path, uint32_t mode) override {
+        Attack();
+        return FaultyFileSystem::SetMode(path, mode);
+    }
+    std::error_code CopyMetadata(const std::string& from, const std::string& to) override {
+        Attack();
+        return FaultyFileSystem::CopyMetadata(from, to);
+    }
+    bool attacked() const { return !attack_; }
+
+private:
+    void Attack() {
+        if (!attack_) return;
+        auto attack = std::move(attack_);
+        attack_ = nullptr;
+        attack();
+    }
+    std::function<void()> attack_;
+};
+
+// Runs `body` in a child process that has become nobody; its exit code.
+inline int AsNobody(const std::function<int()>& body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+            setresuid(65534, 65534, 65534) != 0)
+            _exit(99);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 class JournalFixture : public ::testing::Test {
 protected:

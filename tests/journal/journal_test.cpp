@@ -1,6 +1,7 @@
 #include "journal/journal.hpp"
 
 #include <acl/libacl.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/acl.h>
 #include <sys/capability.h>
@@ -235,6 +236,45 @@ TEST_F(JournalTest, ADataFileLeftInPlaceIsNeverDeleted) {
     EXPECT_EQ(after.st_ino, st.st_ino) << "the same file, not a copy of it";
     EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(root)), "");
     EXPECT_EQ(TempItems(), 0u);
+}
+
+// The shared data folders are open to every user. Between RollBack's
+// "unchanged since copy" check and its metadata copy, nobody swaps a second
+// name of root's secret in (a hard link, as on a machine without protected
+// hard links): the secret must not become nobody's, nor open to all.
+TEST_F(JournalTest, ADataFileSwappedAfterItsCheckLendsItsRightsToNothingElse) {
+    if (geteuid() != 0) GTEST_SKIP() << "the attack needs another user";
+    ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+    const std::string shared = root + "/shared", secret = root + "/secret";
+    fs::create_directories(shared);
+    ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+    mwtest::WriteFile(secret, "root only");
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    const std::string path = shared + "/settings.dat";
+    mwtest::WriteFile(path, "nobody's settings");
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(link(secret.c_str(), (shared + "/.planted").c_str()), 0);
+
+    ASSERT_TRUE(journal.RecordFile(path, 3, true));
+    journal.MarkResult(false);
+    auto real = mw::platform::MakeRealFileSystem();
+    mwtest::SwapBefore attacker(*real, [&] {
+        EXPECT_EQ(mwtest::AsNobody([&] {
+                      return rename((shared + "/.planted").c_str(), path.c_str()) == 0 ? 0 : 1;
+                  }),
+                  0);
+    });
+    mw::platform::SetFilesForTesting(&attacker);
+    journal.RollBack();
+    mw::platform::SetFilesForTesting(nullptr);
+    ASSERT_TRUE(attacker.attacked());
+    struct stat st;
+    ASSERT_EQ(stat(secret.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(mwtest::ReadFile(secret), "root only");
 }
 
 // Should the file have been replaced after all, RollBack restores the copy.
@@ -760,6 +800,59 @@ TEST(JournalInHome, ActsAsTheUserAndFollowsNoPlantedLink) {
     });
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(dir)), "");
+    fs::remove_all(dir);
+}
+
+// The user's user-dirs.dirs names the temporary folder (open to all, as /tmp
+// is) as the desktop. Had root taken that for a folder of the user's, the
+// backup folder would have been made as the user, root's program moved into
+// it and given to the user, and the user's edit of it put back into the
+// install folder by RollBack.
+TEST(JournalInHome, AUserFolderNamingTheTemporaryFolderGetsNoneOfRootsFiles) {
+    if (geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+    char templ[] = "/tmp/mw-home-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    const std::string dir = templ;
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    const std::string home = dir + "/home", tmp = dir + "/tmp", install = dir + "/opt/Arbolux";
+    fs::create_directories(home + "/.config");
+    fs::create_directories(tmp);
+    fs::create_directories(install);
+    ASSERT_EQ(chmod(tmp.c_str(), 01777), 0);
+    for (const char* p : {"", "/.config"}) ASSERT_EQ(chown((home + p).c_str(), 65534, 65534), 0);
+    mwtest::WriteFile(home + "/.config/user-dirs.dirs",
+                      "XDG_DESKTOP_DIR=\"" + tmp + "\"\nXDG_DOCUMENTS_DIR=\"" + tmp + "\"\n");
+    const std::string program = install + "/Arbolux";
+    mwtest::WriteFile(program, "root's program");
+    ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+
+    int rc = InChildAsTarget(home, [&] {
+        setenv("TMPDIR", tmp.c_str(), 1);
+        mw::platform::ResetRootsForTesting();
+        mw::platform::SetTargetUserForTesting({65534, 65534, "nobody", home});
+        if (mw::platform::IsBelowTargetUserFolders(tmp + "/x")) return 1;
+        mw::InstallJournal journal("Arbolux 7", "Arbolux 7.13c");
+        if (!journal.RecordFile(program, 1, false)) return 2;
+        const std::string backup = journal.currentEntries.back().backupPath;
+        if (OwnerOf(backup) != 0) return 3;  // root's program stays root's
+        if (OwnerOf(fs::path(backup).parent_path()) != 0) return 4;
+        // nobody cannot reach the backup to change it.
+        const int edited = mwtest::AsNobody([&] {
+            int fd = open(backup.c_str(), O_WRONLY | O_TRUNC);
+            if (fd < 0) return 0;
+            (void)!write(fd, "nobody's", 8);
+            close(fd);
+            return 1;
+        });
+        if (edited != 0) return 5;
+        mwtest::WriteFile(program, "new program");
+        journal.MarkResult(false);
+        journal.RollBack();
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(mwtest::ReadFile(program), "root's program");
+    EXPECT_EQ(OwnerOf(program), 0u);
     fs::remove_all(dir);
 }
 

@@ -37,7 +37,6 @@ TEST(ElevationTest, KeepsDisplayLanguageHomeAndRootOnly) {
         "LANGUAGE=de:en",
         "LC_ALL=de_DE.UTF-8",
         "LC_MESSAGES=fr_FR.UTF-8",
-        "HOME=/home/u",
         "MW_NO_ELEVATION=1",
     };
     EXPECT_EQ(ElevationEnvironment(env), want);

@@ -250,6 +250,26 @@ TEST_P(FileSystemCases, HardLinkPlantedInSharedFolderIsReplacedNotWrittenThrough
     EXPECT_EQ(mwtest::ReadFile(P("secret")), "both");
 }
 
+// A file of another user's stays theirs to change while root writes it:
+// root's content would be theirs to alter, and its program theirs to swap.
+TEST_P(FileSystemCases, FileOfAnotherUserIsReplacedNotWrittenInto) {
+    if (!IsRoot()) GTEST_SKIP() << "the rule protects root";
+    fs::create_directory(P("shared"));
+    chmod(P("shared").c_str(), 0777);
+    mwtest::WriteFile(P("shared/Arbolux"), "nobody's");
+    ASSERT_EQ(chown(P("shared/Arbolux").c_str(), 65534, 65534), 0);
+    // nobody keeps a descriptor of its file, to write through it later.
+    int theirs = open(P("shared/Arbolux").c_str(), O_WRONLY);
+    ASSERT_GE(theirs, 0);
+    ASSERT_FALSE(Write(P("shared/Arbolux"), "root's program"));
+    ASSERT_EQ(write(theirs, "X", 1), 1);
+    close(theirs);
+    struct stat st;
+    ASSERT_EQ(lstat(P("shared/Arbolux").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(mwtest::ReadFile(P("shared/Arbolux")), "root's program");
+}
+
 TEST_P(FileSystemCases, FifoOrFolderIsNoFileToOpen) {
     ASSERT_EQ(mkfifo(P("pipe").c_str(), 0666), 0);
     std::error_code ec;
@@ -558,6 +578,8 @@ TEST(TargetUserIdentity, EverythingBelowTheHomeIsTheUsers) {
     fs::create_directory(dir / "private");
     chmod((dir / "private").c_str(), 0700);
     mwtest::WriteFile(dir / "private/backup", "saved");
+    mwtest::WriteFile(dir / "private/other", "a third user's");
+    ASSERT_EQ(chown((dir / "private/other").c_str(), 1234, 1234), 0);
     mwtest::WriteFile(dir / "rootfile", "root's");
     fs::create_directory(dir / "outside");
     fs::create_directory_symlink(dir / "outside", home + "/planted");
@@ -573,8 +595,13 @@ TEST(TargetUserIdentity, EverythingBelowTheHomeIsTheUsers) {
         auto out = fs->OpenForWrite(home + "/a/b/f", ec);
         if (!out || out->Write("x", 1) || out->Close()) return 4;
         if (fs->CopyFile(dir / "rootfile", home + "/a/copied")) return 5;
-        // Moving root's backup in from a folder the user cannot enter.
+        // Moving root's backup in from a folder the user cannot enter: root's
+        // own item is not handed to the user; another user's is made the
+        // user's before it leaves the private folder.
         if (fs->Rename(dir / "private/backup", home + "/a/restored")) return 6;
+        if (OwnerOf(home + "/a/restored") != 0) return 16;
+        if (fs->Rename(dir / "private/other", home + "/a/other")) return 17;
+        if (OwnerOf(home + "/a/other") != 65534) return 18;
         // ...and out again.
         if (fs->Rename(home + "/a/restored", dir / "private/backup")) return 7;
         // Where the user could not write, root does not either.
@@ -599,7 +626,7 @@ TEST(TargetUserIdentity, EverythingBelowTheHomeIsTheUsers) {
     for (const char* rel : {"a", "a/b", "a/b/f", "a/copied"})
         EXPECT_EQ(OwnerOf(home + "/" + rel), 65534u) << rel;
     EXPECT_EQ(mwtest::ReadFile(dir / "private/backup"), "saved");
-    EXPECT_EQ(OwnerOf(dir / "private/backup"), 65534u) << "it was the user's while in the home";
+    EXPECT_EQ(OwnerOf(dir / "private/backup"), 0u) << "root's item stayed root's in the home";
     EXPECT_EQ(mwtest::ReadFile(home + "/a/copied"), "root's");
     EXPECT_FALSE(fs::exists(home + "/rootdir/x"));
     EXPECT_FALSE(fs::exists(dir / "outside/x"));

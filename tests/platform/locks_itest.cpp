@@ -1,9 +1,12 @@
 // The named mutex and the instance counter between real processes, including
 // processes that die by SIGKILL and processes of another user.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/ipc.h>
+#include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/locks.hpp"
@@ -130,41 +134,36 @@ TEST_F(LocksTest, CounterCountsLiveProcessesOnly) {
     a.WriteLine("count");
     EXPECT_EQ(a.ReadLine(), "3");
 
-    b.Kill();
+    b.Kill();  // SIGKILL: the kernel takes its unit back
     EXPECT_EQ(mine.Count(), 2);
-    // The dead one's slot was tidied away; only the two live ones remain.
-    size_t slots = 0;
-    for (auto& e : std::filesystem::directory_iterator(mine.folder())) {
-        (void)e;
-        ++slots;
-    }
-    EXPECT_EQ(slots, 2u);
 
     EXPECT_EQ(a.Wait(), 0);  // a normal end takes it out too
     EXPECT_EQ(mine.Count(), 1);
 }
 
-TEST_F(LocksTest, FailuresGiveNoHandleAndACountOfZero) {
+TEST_F(LocksTest, FailuresGiveNoHandle) {
     // The machine root is a file: nothing can be made below it.
     mwtest::WriteFile(dir_ / "file", "x");
     ::setenv("MW_ROOT", (dir_ / "file").c_str(), 1);
     ResetRootsForTesting();
-    NamedMutex m(kName, false, true);
-    EXPECT_FALSE(m.valid());
-    EXPECT_FALSE(m.TryAcquire());
-    InstanceCounter c(kName);
-    EXPECT_EQ(c.held(), 0);
-    EXPECT_EQ(c.Count(), 0);
+    if (::geteuid() == 0) {
+        NamedMutex m(kName, false, true);
+        EXPECT_FALSE(m.valid());
+        EXPECT_FALSE(m.TryAcquire());
+    }
     // A name too long for a file name.
     ::setenv("MW_ROOT", root_.c_str(), 1);
     ResetRootsForTesting();
     NamedMutex tooLong(std::string(300, 'n'), false, true);
     EXPECT_FALSE(tooLong.TryAcquire());
+    InstanceCounter none(std::string(300, 'n'));
+    EXPECT_EQ(none.held(), 0);
+    EXPECT_EQ(none.Count(), -1);
 }
 
 TEST_F(LocksTest, PlantedLinksAndOddFilesAreNotFollowed) {
-    NamedMutex first(kName, false, true);  // makes run/lock
-    const std::string lockDir = root_ + "/run/lock";
+    NamedMutex first(kName, false, true);  // makes the lock folder
+    const std::string lockDir = LockFolder();
     mwtest::WriteFile(dir_ / "victim", "keep");
     ASSERT_EQ(::chmod((dir_ / "victim").c_str(), 0600), 0);
     ASSERT_EQ(::symlink((dir_ / "victim").c_str(), (lockDir + "/Global%5Clinked.lock").c_str()), 0);
@@ -178,7 +177,8 @@ TEST_F(LocksTest, PlantedLinksAndOddFilesAreNotFollowed) {
     EXPECT_FALSE(fifo.TryAcquire());
 }
 
-TEST_F(LocksTest, FilesAreOpenToEveryUserWhateverTheUmask) {
+TEST_F(LocksTest, LockFilesAreRootsAndTheCounterOpenToAllWhateverTheUmask) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the lock folder is made by root";
     mode_t old = ::umask(077);
     NamedMutex m(kName, false, true);
     InstanceCounter c(kName);
@@ -186,16 +186,19 @@ TEST_F(LocksTest, FilesAreOpenToEveryUserWhateverTheUmask) {
     struct Want {
         std::string path;
         mode_t mode;
-    } wants[] = {{root_ + "/run", 0755},
-                 {root_ + "/run/lock", 01777},
-                 {m.path(), 0666},
-                 {c.folder(), 01777}};
+    } wants[] = {{root_ + "/run", 0755}, {root_ + "/run/mw", 0755}, {m.path(), 0644}};
     for (const auto& w : wants) {
         struct stat st;
         ASSERT_EQ(::lstat(w.path.c_str(), &st), 0) << w.path;
         EXPECT_EQ(st.st_mode & 07777, w.mode) << w.path;
+        EXPECT_EQ(st.st_uid, 0u) << w.path;
     }
-    EXPECT_EQ(m.path(), root_ + "/run/lock/" + LockFileName("Global\\" + kName) + ".lock");
+    EXPECT_EQ(m.path(), root_ + "/run/mw/" + LockFileName("Global\\" + kName) + ".lock");
+    int id = ::semget(c.key(), 0, 0);
+    ASSERT_GE(id, 0);
+    struct semid_ds ds = {};
+    ASSERT_EQ(::semctl(id, 0, IPC_STAT, &ds), 0);
+    EXPECT_EQ(ds.sem_perm.mode & 0777, 0666u);
 }
 
 // The descriptor of a held lock is close-on-exec, so even a program started
@@ -225,7 +228,6 @@ TEST_F(LocksTest, LocksAreNotInherited) {
     ::waitpid(pid, &status, 0);
     EXPECT_NE(listing.find("1 pipe:["), std::string::npos) << listing;  // it did list
     EXPECT_EQ(listing.find(mine->path()), std::string::npos) << listing;
-    EXPECT_EQ(listing.find(counter.folder()), std::string::npos) << listing;
 
     HelperProcess lingering({"count", "other"});  // lives on past the release
     ASSERT_EQ(lingering.ReadLine(), "counted 1");
@@ -239,22 +241,31 @@ uid_t Nobody() {
     return pw ? pw->pw_uid : 65534;
 }
 
+// Runs `body` in a child process as `uid`; its exit code.
+int AsUser(uid_t uid, const std::function<int()>& body) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+            ::setresuid(uid, uid, uid) != 0)
+            _exit(99);
+        _exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST_F(LocksTest, ProcessesOfDifferentUsersMeet) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to start a process as another user";
     ProcessOptions asNobody;
     asNobody.user = Nobody();
-    NamedMutex prepared("prepare", false, true);  // root makes run/lock (1777)
-    ASSERT_TRUE(prepared.valid());
+    NamedMutex mine(kName, false, true);  // root makes the lock file
+    ASSERT_TRUE(mine.valid());
 
-    // nobody creates the lock file and holds it; root cannot take it.
+    // nobody opens root's file read-only, which is all flock needs.
     HelperProcess theirs({"mutex", kName}, asNobody);
     ASSERT_EQ(theirs.ReadLine(), "owned");
-    NamedMutex mine(kName, false, true);
-    ASSERT_TRUE(mine.valid());
     EXPECT_FALSE(mine.TryAcquire());
-    struct stat st;
-    ASSERT_EQ(::stat(mine.path().c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, Nobody());
     theirs.Kill();
     EXPECT_TRUE(mine.TryAcquire());
     {
@@ -262,7 +273,7 @@ TEST_F(LocksTest, ProcessesOfDifferentUsersMeet) {
         EXPECT_EQ(again.ReadLine(), "busy");
     }
 
-    // The counter: root made the folder, nobody counts in and sees root.
+    // The counter: nobody counts in beside root and sees root.
     InstanceCounter counter(kName);
     HelperProcess counted({"count", kName}, asNobody);
     ASSERT_EQ(counted.ReadLine(), "counted 1");
@@ -271,6 +282,79 @@ TEST_F(LocksTest, ProcessesOfDifferentUsersMeet) {
     EXPECT_EQ(counted.ReadLine(), "2");
     counted.Kill();
     EXPECT_EQ(counter.Count(), 1);
+}
+
+// What another user could do before root comes: with the machine's lock
+// folder open to all, make the mutex file and keep it (no installer could
+// start), or put something of theirs at the counter's name so that the count
+// read 0 while the product ran.
+TEST_F(LocksTest, AnotherUserCanNeitherPlantTheMutexNorFakeTheCount) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    ASSERT_EQ(::mkdir((root_ + "/run").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((root_ + "/run/lock").c_str(), 01777), 0);
+    ASSERT_EQ(::chmod((root_ + "/run/lock").c_str(), 01777), 0);
+    ProcessOptions asNobody;
+    asNobody.user = Nobody();
+    {
+        // nobody finds no lock file and cannot make one: it has none to keep.
+        HelperProcess theirs({"mutex", kName}, asNobody);
+        ASSERT_EQ(theirs.ReadLine(), "owned");
+        NamedMutex mine(kName, false, true);
+        ASSERT_TRUE(mine.valid());
+        EXPECT_TRUE(mine.TryAcquire());
+        struct stat st;
+        ASSERT_EQ(::stat(mine.path().c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u);
+        EXPECT_EQ(std::filesystem::path(mine.path()).parent_path(), root_ + "/run/mw");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(root_ + "/run/lock"));
+
+    // nobody makes a semaphore set of its own under the counter's key, one
+    // that counts nothing: root does not read that as "no product".
+    const std::string name = "planted";
+    InstanceCounter probe(name);  // only to learn the key
+    const int key = probe.key();
+    int id = ::semget(key, 0, 0);
+    ASSERT_GE(id, 0);
+    ASSERT_EQ(::semctl(id, 0, IPC_RMID), 0);
+    EXPECT_EQ(AsUser(Nobody(),
+                     [&] { return ::semget(key, 3, IPC_CREAT | IPC_EXCL | 0600) >= 0 ? 0 : 1; }),
+              0);
+    InstanceCounter counter(name);
+    EXPECT_EQ(counter.Count(), -1);
+    id = ::semget(key, 0, 0);
+    ASSERT_GE(id, 0);
+    ::semctl(id, 0, IPC_RMID);
+
+    // A semaphore nobody made narrow: root opens it to every user again.
+    EXPECT_EQ(AsUser(Nobody(),
+                     [&] { return ::semget(key, 1, IPC_CREAT | IPC_EXCL | 0600) >= 0 ? 0 : 1; }),
+              0);
+    InstanceCounter joined(name);
+    EXPECT_EQ(joined.held(), 1);
+    EXPECT_EQ(AsUser(1234,
+                     [&] {
+                         InstanceCounter other(name);
+                         return other.held() == 1 && other.Count() == 2 ? 0 : 1;
+                     }),
+              0);
+    ::semctl(::semget(key, 0, 0), 0, IPC_RMID);
+}
+
+// A link at $MW_ROOT/run would have made root create folders and files
+// wherever it pointed.
+TEST_F(LocksTest, LinkedRunFolderIsNotFollowed) {
+    const std::string victim = dir_ / "victim";
+    ASSERT_EQ(::mkdir(victim.c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(victim.c_str(), (root_ + "/run").c_str()), 0);
+    NamedMutex m(kName, false, true);
+    if (::geteuid() == 0) {
+        EXPECT_FALSE(m.valid());
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(victim));
+    struct stat st;
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
 }  // namespace

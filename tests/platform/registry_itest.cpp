@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -226,8 +227,7 @@ TEST_P(RegistryTable, Case) {
     for (const Step& s : c.steps) {
         SCOPED_TRACE("step " + std::to_string(n++) + " key \"" + s.key + "\" name \"" + s.name +
                      "\"");
-        const auto want =
-            s.error == std::errc() ? std::error_code() : OsError(s.error);
+        const auto want = s.error == std::errc() ? std::error_code() : OsError(s.error);
         std::error_code ec;
         switch (s.op) {
             case Op::Create:
@@ -351,6 +351,36 @@ TEST(RegistryStores, MachineStoreIsCreatedWithFixedModes) {
     ResetRootsForTesting();
     ASSERT_TRUE(again);
     EXPECT_TRUE(again->KeyExists("software", ec));
+}
+
+// A link at a folder of the store's path would have made root create the
+// store, and change modes, wherever it pointed; a folder another user owns
+// would let that user swap the store for one of theirs.
+TEST(RegistryStores, MachineStoreFollowsNoLinkAndRootTakesOnlyItsOwnFolders) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the checks are root's";
+    mwtest::ScratchDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string victim = dir / "victim", linked = dir / "linked", theirs = dir / "theirs";
+    for (const std::string& d : {victim, linked + "/var", theirs + "/var/lib"})
+        ASSERT_EQ(::system(("mkdir -p '" + d + "'").c_str()), 0);
+    ASSERT_EQ(::chmod(victim.c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(victim.c_str(), (linked + "/var/lib").c_str()), 0);
+    ASSERT_EQ(::chown((theirs + "/var/lib").c_str(), 65534, 65534), 0);
+    for (const std::string& root : {linked, theirs}) {
+        SCOPED_TRACE(root);
+        ASSERT_EQ(::setenv("MW_ROOT", root.c_str(), 1), 0);
+        ResetRootsForTesting();
+        std::error_code ec;
+        EXPECT_EQ(OpenMachineRegistry(ec), nullptr);
+        EXPECT_TRUE(ec);
+        ::unsetenv("MW_ROOT");
+        ResetRootsForTesting();
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(victim));
+    struct stat st;
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_FALSE(std::filesystem::exists(theirs + "/var/lib/mw/registry.db"));
 }
 
 TEST(RegistryStores, AFileThatIsNotAStoreIsRefused) {

@@ -71,14 +71,54 @@ TEST(TempFolder, TmpdirWhenAbsoluteElseTmpBelowMachineRoot) {
         std::optional<std::string> tmpdir, mwRoot;
         std::string expected;
     } cases[] = {
-        {std::nullopt, std::nullopt, "/tmp"},     {"/var/tmp/", std::nullopt, "/var/tmp"},
-        {"tmp-relative", "/stage", "/stage/tmp"}, {"", "/stage", "/stage/tmp"},
-        {"/scratch/t", "/stage", "/scratch/t"},
+        {std::nullopt, std::nullopt, "/tmp"},
+        {"/var/tmp/", std::nullopt, "/var/tmp"},
+        {"tmp-relative", "/stage", "/stage/tmp"},
+        {"", "/stage", "/stage/tmp"},
+        // Root takes no folder it cannot check.
+        {"/scratch/t", "/stage", geteuid() == 0 ? "/stage/tmp" : "/scratch/t"},
     };
     for (const auto& c : cases) {
         Env env{{"TMPDIR", c.tmpdir}, {"MW_ROOT", c.mwRoot}};
         EXPECT_EQ(TempFolder(), c.expected) << c.tmpdir.value_or("<unset>");
     }
+}
+
+// A TMPDIR that another user could change would have held root's private
+// work folders (the journal's backups of root's files).
+TEST(TempFolder, RootTakesTmpdirOnlyWhenNoOtherUserCouldChangeIt) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving folders to another user needs root";
+    mwtest::ScratchDir scratch;
+    ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
+    struct Case {
+        const char* name;
+        mode_t mode;
+        uid_t owner;
+        bool taken;
+    } cases[] = {
+        {"root's", 0700, 0, true},
+        {"root's, sticky and open to all", 01777, 0, true},
+        {"root's, open to all", 0777, 0, false},
+        {"nobody's", 0700, 65534, false},
+        {"nobody's, sticky and open to all", 01777, 65534, false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string tmp = scratch / std::to_string(n++);
+        ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+        ASSERT_EQ(chmod(tmp.c_str(), c.mode), 0);
+        ASSERT_EQ(chown(tmp.c_str(), c.owner, c.owner), 0);
+        Env env{{"TMPDIR", tmp}, {"MW_ROOT", "/stage"}};
+        EXPECT_EQ(TempFolder(), c.taken ? tmp : "/stage/tmp");
+    }
+    // Below a folder of nobody's, root's own folder is no safer.
+    const std::string theirs = scratch / "theirs";
+    ASSERT_EQ(mkdir(theirs.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((theirs + "/tmp").c_str(), 0700), 0);
+    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+    Env env{{"TMPDIR", theirs + "/tmp"}, {"MW_ROOT", "/stage"}};
+    EXPECT_EQ(TempFolder(), "/stage/tmp");
 }
 
 TEST(TargetUser, RootActsForTheUserWhoAskedForElevation) {
@@ -181,8 +221,13 @@ TEST(SpecialFolders, TableOfTheLinuxCounterparts) {
     mwtest::ScratchDir scratch;
     std::string home = scratch / "home";
     std::filesystem::create_directories(home + "/.config");
-    mwtest::WriteFile(home + "/.config/user-dirs.dirs",
-                      "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\nXDG_DOCUMENTS_DIR=\"/data/docs\"\n");
+    // A documents folder outside the home that the user (this process's own)
+    // owns.
+    const std::string docs = scratch / "docs";
+    std::filesystem::create_directories(docs);
+    mwtest::WriteFile(
+        home + "/.config/user-dirs.dirs",
+        "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\nXDG_DOCUMENTS_DIR=\"" + docs + "\"\n");
     Env env{{"MW_ROOT", "/stage"},
             {"HOME", home},
             {"XDG_DATA_HOME", std::nullopt},
@@ -196,7 +241,7 @@ TEST(SpecialFolders, TableOfTheLinuxCounterparts) {
         {csidl::ProgramFilesCommon, "/stage/usr/local/lib"},
         {csidl::CommonAppData, "/stage/var/opt"},
         {csidl::AppData, home + "/.local/share"},
-        {csidl::Personal, "/data/docs"},
+        {csidl::Personal, docs},
         {csidl::DesktopDirectory, home + "/Schreibtisch"},
         {csidl::CommonStartMenu, "/stage/usr/local/share"},
         {csidl::CommonPrograms, "/stage/usr/local/share/applications"},
@@ -211,16 +256,16 @@ TEST(SpecialFolders, TableOfTheLinuxCounterparts) {
         {9999, ""},
     };
     for (const auto& c : cases) EXPECT_EQ(SpecialFolder(c.csidl), c.expected) << c.csidl;
-    EXPECT_EQ(DocumentsFolder(), "/data/docs");
+    EXPECT_EQ(DocumentsFolder(), docs);
     EXPECT_FALSE(std::filesystem::exists(home + "/Schreibtisch")) << "folders are not created";
 
     // The user's own folders count as the user's, the machine's do not.
     EXPECT_TRUE(IsBelowTargetHome(home));
     EXPECT_TRUE(IsBelowTargetHome(home + "//x/"));
     EXPECT_FALSE(IsBelowTargetHome(home + "x"));
-    EXPECT_FALSE(IsBelowTargetHome("/data/docs/a"));
-    EXPECT_TRUE(IsBelowTargetUserFolders("/data/docs/a"));
-    EXPECT_FALSE(IsBelowTargetUserFolders("/data/docsx"));
+    EXPECT_FALSE(IsBelowTargetHome(docs + "/a"));
+    EXPECT_TRUE(IsBelowTargetUserFolders(docs + "/a"));
+    EXPECT_FALSE(IsBelowTargetUserFolders(docs + "x"));
     EXPECT_FALSE(IsBelowTargetUserFolders("/stage/opt"));
 }
 
@@ -263,6 +308,47 @@ TEST(SpecialFolders, ForAnotherTargetUserTheEnvironmentDoesNotCount) {
     Env env{{"PKEXEC_UID", "65534"}, {"HOME", "/root"}, {"XDG_DATA_HOME", "/root/.data"}};
     EXPECT_EQ(SpecialFolder(csidl::AppData), "/nonexistent/.local/share");
     EXPECT_EQ(SpecialFolder(csidl::DesktopDirectory), "/nonexistent/Desktop");
+}
+
+// A user folder that user-dirs.dirs (a file the user writes) places outside
+// the home would have made root act as the user there and take what stands
+// there for the user's: the temporary folder, a machine folder, root's own.
+TEST(SpecialFolders, UserFoldersOutsideTheHomeCountOnlyWhenTheUsersOwn) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act for another user";
+    mwtest::ScratchDir scratch;
+    ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
+    const std::string home = scratch / "home", stage = scratch / "stage";
+    const std::string tmp = scratch / "tmp", own = scratch / "own", roots = scratch / "roots";
+    for (const std::string& d : {home + "/.config", stage + "/opt", tmp, own, roots})
+        std::filesystem::create_directories(d);
+    ASSERT_EQ(chmod(tmp.c_str(), 01777), 0);
+    for (const std::string& d : {home, home + "/.config", own, stage + "/opt"})
+        ASSERT_EQ(chown(d.c_str(), 65534, 65534), 0);
+    struct Case {
+        std::string value;
+        bool honoured;
+    } cases[] = {
+        {own, true},
+        {own + "/missing", false},
+        {tmp, false},  // the temporary folder, though open to nobody
+        {tmp + "/desk", false},
+        {roots, false},           // root's
+        {stage + "/opt", false},  // a system folder of the machine root, though nobody's
+        {stage, false},           // holds the machine root
+        {"/", false},
+        {"/tmp", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        mwtest::WriteFile(
+            home + "/.config/user-dirs.dirs",
+            "XDG_DESKTOP_DIR=\"" + c.value + "\"\nXDG_DOCUMENTS_DIR=\"" + c.value + "\"\n");
+        Env env{{"TMPDIR", tmp}, {"MW_ROOT", stage}};
+        SetTargetUserForTesting({65534, 65534, "nobody", home});
+        EXPECT_EQ(SpecialFolder(csidl::DesktopDirectory), c.honoured ? c.value : home + "/Desktop");
+        EXPECT_EQ(DocumentsFolder(), c.honoured ? c.value : home + "/Documents");
+        EXPECT_EQ(IsBelowTargetUserFolders(c.value + "/x"), c.honoured);
+    }
 }
 
 }  // namespace

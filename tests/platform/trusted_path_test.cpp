@@ -132,4 +132,39 @@ TEST_F(TrustedPathTest, WhoCouldHaveWrittenTheFileOrAFolderAboveIt) {
     EXPECT_FALSE(mw::platform::OnlyAdministratorCouldWrite(""));
 }
 
+TEST_F(TrustedPathTest, FoldersRootWorksInMustBeRootsAlone) {
+    struct Case {
+        const char* name;
+        mode_t mode;
+        uid_t owner;
+        bool trusted;        // as a folder root writes in
+        bool trustedSticky;  // when a sticky folder open to all counts
+    };
+    const Case cases[] = {
+        {"root's folder", 0755, 0, true, true},
+        {"open to all", 0777, 0, false, false},
+        {"open to its group", 0775, 0, false, false},
+        {"root's sticky folder open to all", 01777, 0, false, true},
+        {"another user's folder", 0755, 1234, false, false},
+        {"another user's sticky folder", 01777, 1234, false, false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string dir = base + "/" + std::to_string(n++);
+        fs::create_directories(dir + "/inner");
+        ASSERT_EQ(chmod(dir.c_str(), c.mode), 0);
+        ASSERT_EQ(chown(dir.c_str(), c.owner, 0), 0);
+        EXPECT_EQ(mw::platform::OnlyAdministratorCouldChange(dir), c.trusted);
+        EXPECT_EQ(mw::platform::OnlyAdministratorCouldChange(dir, true), c.trustedSticky);
+        // Whatever the folder, one below it is only as safe as the way to it.
+        EXPECT_EQ(mw::platform::OnlyAdministratorCouldChange(dir + "/inner"),
+                  c.owner == 0 && ((c.mode & 022) == 0 || (c.mode & 01000) != 0));
+    }
+    EXPECT_TRUE(mw::platform::OnlyAdministratorCouldChange("/"));
+    mwtest::WriteFile(base + "/file", "x");
+    EXPECT_FALSE(mw::platform::OnlyAdministratorCouldChange(base + "/file"));
+    EXPECT_FALSE(mw::platform::OnlyAdministratorCouldChange(base + "/missing"));
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "command.hpp"
+#include "platform/secure_startup.hpp"
 
 namespace mwtool {
 namespace {
@@ -25,6 +26,10 @@ Command::Command(const char* name, const char* usage, Handler handler) {
 }  // namespace mwtool
 
 int main(int argc, char** argv) {
+    if (std::string refused = mw::platform::SecureStartup(); !refused.empty()) {
+        std::fprintf(stderr, "mwtool: %s\n", refused.c_str());
+        return 1;
+    }
     auto& table = mwtool::Table();
     if (argc < 2 || table.find(argv[1]) == table.end()) {
         std::fprintf(stderr, "usage: mwtool COMMAND ...\n");
