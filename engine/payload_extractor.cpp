@@ -227,6 +227,13 @@ void PayloadExtractor::ReadTable() {
             // current folder is nowhere the installer means to write.
             if (entry.destination.empty() || entry.destination[0] != '/')
                 Fail(CompressError::UnexpectedError, "payload: destination is not absolute");
+            // Nor is one with a '.' or '..' element, a plain absolute one
+            // included: it is refused here, like every unsafe destination,
+            // rather than when its entry is reached after earlier files.
+            std::vector<std::string> elements;
+            if (platform::SplitAbsolutePath(entry.destination, elements))
+                Fail(CompressError::UnexpectedError,
+                     "payload: destination has a '.' or '..' element");
         } else {
             std::string folder = entry.destination;
             for (char& c : folder)
@@ -362,22 +369,19 @@ void PayloadExtractor::OpenSharedFolders(const std::string& destination) {
 }
 
 void PayloadExtractor::OpenToAllUsers(const std::string& folder) {
-    // Opened element by element without following a link that someone other
-    // than root could have planted, and granted on the opened folder itself:
-    // once a shared folder is open to all users, anyone could replace a
-    // folder below it with a link, and root must not follow it.
-    platform::UniqueFd fd;
-    std::error_code ec;
-    {
-        platform::TargetUserScope scope(folder);
-        ec = scope.error();
-        if (!ec) ec = platform::OpenNoFollow(folder, O_RDONLY | O_DIRECTORY, fd);
-    }
-    if (ec) FailFile(folder, ec);
-    // Like every caller of GrantAccess, the extraction does not depend on its
-    // result: a file system without ACLs still gets its files.
-    (void)GrantAccessFd(fd.get(), access::FileAllAccess,
-                        access::ObjectInherit | access::ContainerInherit);
+    // The file system opens the folder element by element without following
+    // a link that someone other than root could have planted, and grants on
+    // the opened folder itself: once a shared folder is open to all users,
+    // anyone could replace a folder below it with a link, and root must not
+    // follow it.
+    const std::error_code ec = platform::Files().GrantAccess(
+        folder, PermissionsOfMask(access::FileAllAccess), /*inherit=*/true);
+    // A folder that is no longer the one just seen fails the extraction. For
+    // the rest, like every caller of GrantAccess, the extraction does not
+    // depend on the result: a file system without ACLs still gets its files.
+    if (ec == std::errc::too_many_symbolic_link_levels || ec == std::errc::not_a_directory ||
+        ec == std::errc::no_such_file_or_directory)
+        FailFile(folder, ec);
 }
 
 namespace {

@@ -1,7 +1,8 @@
 // Privileges and access rights: switching a privilege of the process on or
 // off around the calls that need it, and opening a file or folder to every
 // user of the machine. On Linux a privilege is a set of capabilities and an
-// access entry is a POSIX ACL entry; nothing here shows a message or throws:
+// access entry is a POSIX ACL entry (the system calls are in
+// platform/access_control.hpp); nothing here shows a message or throws:
 // every failure comes back as false with nothing changed.
 #pragma once
 
@@ -77,11 +78,10 @@ unsigned PermissionsOfMask(uint32_t accessMask);
 // stored, and when the second cannot be stored the first is put back.
 // False on any failure: the path does not exist, is a link (never followed),
 // lies below a link someone else could have planted, or its file system has
-// no ACLs. Below the target user's folders it runs as that user.
+// no ACLs, or the object is not a plain file or folder of the user the call
+// runs as with a single name (a hard link planted in a folder others can
+// write). Below the target user's folders it runs as that user. Goes through
+// the file-system seam (platform::Files()).
 bool GrantAccess(const std::string& path, uint32_t accessMask, uint8_t aceFlags);
-
-// The same on an open file or folder (any descriptor, O_PATH included), for
-// callers that opened the object themselves.
-bool GrantAccessFd(int fd, uint32_t accessMask, uint8_t aceFlags);
 
 }  // namespace mw

@@ -75,6 +75,14 @@ public:
                                                   std::string& path) = 0;
     // Gives the path itself (a link is never followed) this owner and group.
     virtual std::error_code SetOwner(const std::string& path, uid_t uid, gid_t gid) = 0;
+    // Gives every user of the machine exactly `perms` (4 read, 2 write, 1
+    // execute) on the regular file or folder at `path`, and with `inherit` on
+    // a folder to what is created in it later (GrantOthersOnDescriptor). The
+    // object is opened without following a link and changed only when it is
+    // a plain file or folder of the user the call runs as (root, or the
+    // target user below that user's folders) with no second name
+    // (CheckGrantTarget). ENOTSUP on a file system without ACLs.
+    virtual std::error_code GrantAccess(const std::string& path, unsigned perms, bool inherit) = 0;
     // Creates or truncates a regular file for writing.
     virtual std::unique_ptr<OutputFile> OpenForWrite(const std::string& path,
                                                      std::error_code& ec) = 0;

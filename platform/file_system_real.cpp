@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/access_control.hpp"
 #include "platform/file_system.hpp"
 #include "platform/os_error.hpp"
 #include "platform/roots.hpp"
@@ -551,6 +552,16 @@ public:
         return CreateUnique(dir, prefix, path, true);
     }
 
+    std::error_code GrantAccess(const std::string& path, unsigned perms, bool inherit) override {
+        TargetUserScope scope(path);
+        if (scope.error()) return scope.error();
+        UniqueFd fd;
+        if (auto ec = OpenNoFollow(path, O_PATH, fd)) return ec;
+        const uid_t owner = scope.active() ? CurrentTargetUser().uid : geteuid();
+        if (auto ec = CheckGrantTarget(fd.get(), owner)) return ec;
+        return GrantOthersOnDescriptor(fd.get(), perms, inherit);
+    }
+
     std::unique_ptr<OutputFile> OpenForWrite(const std::string& path,
                                              std::error_code& ec) override {
         UniqueFd fd;
@@ -656,7 +667,11 @@ std::error_code MakePrivateTempFolder(const std::string& prefix, std::string& pa
     const std::string parent = TempFolder();
     // Root's private folders (the journal's backups) go only where no other
     // user could move them away or put something of theirs in their place.
-    if (geteuid() == 0 && (NeedsTargetUser(parent) || !OnlyAdministratorCouldChange(parent, true)))
+    // (A missing one fails below as it is.)
+    struct stat st;
+    const bool exists = lstat(parent.c_str(), &st) == 0 || errno != ENOENT;
+    if (geteuid() == 0 && exists &&
+        (NeedsTargetUser(parent) || !OnlyAdministratorCouldChange(parent, true)))
         return Err(EACCES);
     return fs.CreateUniqueDirectory(parent, prefix, path);
 }

@@ -68,6 +68,12 @@ std::error_code FaultyFileSystem::SetOwner(const std::string& path, uid_t uid, g
     return inner_.SetOwner(path, uid, gid);
 }
 
+std::error_code FaultyFileSystem::GrantAccess(const std::string& path, unsigned perms,
+                                              bool inherit) {
+    if (auto ec = Tick("GrantAccess")) return ec;
+    return inner_.GrantAccess(path, perms, inherit);
+}
+
 std::error_code FaultyFileSystem::CreateDirectory(const std::string& path) {
     if (auto ec = Tick("CreateDirectory")) return ec;
     return inner_.CreateDirectory(path);

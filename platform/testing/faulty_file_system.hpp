@@ -49,6 +49,7 @@ public:
                                      std::string& path) override;
     std::error_code CreateUniqueDirectory(const std::string& dir, const std::string& prefix,
                                           std::string& path) override;
+    std::error_code GrantAccess(const std::string& path, unsigned perms, bool inherit) override;
     std::unique_ptr<OutputFile> OpenForWrite(const std::string& path, std::error_code& ec) override;
     std::unique_ptr<InputFile> OpenForRead(const std::string& path, std::error_code& ec) override;
 

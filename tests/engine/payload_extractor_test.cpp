@@ -644,6 +644,8 @@ TEST_F(PayloadTokensTest, FolderThatCannotBeDeterminedFailsBeforeWriting) {
         {"empty folder", "", install, ""},
         {"up and out", "<InstallPath>\\..\\..\\etc", install, ""},
         {"windows folder", "<WinDir>", install, ""},
+        {"plain absolute folder going up", dir / "a/../b", install, ""},
+        {"plain absolute folder going up, Windows separators", dir / "a\\..\\b", install, ""},
     };
     fs::current_path(dir.path());
     for (const auto& c : cases) {

@@ -115,6 +115,9 @@ public:
         return Err(ENOSYS);
     }
     std::error_code SetOwner(const std::string&, uid_t, gid_t) override { return Err(ENOSYS); }
+    std::error_code GrantAccess(const std::string&, unsigned, bool) override {
+        return Err(ENOTSUP);
+    }
 
     class Out : public mw::platform::OutputFile {
     public:

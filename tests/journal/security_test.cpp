@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/access_control.hpp"
 #include "support/test_env.hpp"
 
 namespace mw {
@@ -290,15 +291,57 @@ TEST(GrantAccess, OnAnOpenDescriptor) {
     chmod((dir / "f").c_str(), 0600);
     int fd = open((dir / "f").c_str(), O_PATH | O_NOFOLLOW);
     ASSERT_GE(fd, 0);
-    EXPECT_TRUE(GrantAccessFd(fd, access::FileReadWriteDelete, 0));
+    EXPECT_FALSE(platform::GrantOthersOnDescriptor(
+        fd, PermissionsOfMask(access::FileReadWriteDelete), false));
     close(fd);
     EXPECT_EQ(AclText(dir / "f", ACL_TYPE_ACCESS), "user::rw-,group::---,other::rw-");
     fd = open((dir / "f").c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
-    EXPECT_TRUE(GrantAccessFd(fd, 0, 0));
+    EXPECT_FALSE(platform::GrantOthersOnDescriptor(fd, 0, false));
     close(fd);
     EXPECT_EQ(AclText(dir / "f", ACL_TYPE_ACCESS), "user::rw-,group::---,other::---");
-    EXPECT_FALSE(GrantAccessFd(-1, access::FileAllAccess, 3));
+    EXPECT_TRUE(platform::GrantOthersOnDescriptor(-1, 7, true));
+}
+
+// In a folder other users can write, a name may have been swapped for a hard
+// link to someone else's file or for an object of another user: the grant is
+// refused and the object keeps its ACL.
+TEST(GrantAccess, RefusesASecondNameAndAnotherUsersObject) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
+    mwtest::ScratchDir dir;
+    chmod(dir.path().c_str(), 0777);
+    mwtest::WriteFile(dir / "secret", "x");
+    chmod((dir / "secret").c_str(), 0600);
+    ASSERT_EQ(link((dir / "secret").c_str(), (dir / "planted").c_str()), 0);
+    mwtest::WriteFile(dir / "theirs", "x");
+    chmod((dir / "theirs").c_str(), 0600);
+    ASSERT_EQ(chown((dir / "theirs").c_str(), 65534, 65534), 0);
+    fs::create_directory(dir / "their-folder");
+    chmod((dir / "their-folder").c_str(), 0700);
+    ASSERT_EQ(chown((dir / "their-folder").c_str(), 65534, 65534), 0);
+
+    EXPECT_FALSE(GrantAccess(dir / "planted", access::FileReadWriteDelete, 0));
+    EXPECT_FALSE(GrantAccess(dir / "theirs", access::FileReadWriteDelete, 0));
+    EXPECT_FALSE(GrantAccess(dir / "their-folder", access::FileAllAccess, 3));
+    EXPECT_EQ(AclText(dir / "secret", ACL_TYPE_ACCESS), "user::rw-,group::---,other::---");
+    EXPECT_EQ(AclText(dir / "theirs", ACL_TYPE_ACCESS), "user::rw-,group::---,other::---");
+    EXPECT_EQ(AclText(dir / "their-folder", ACL_TYPE_ACCESS), "user::rwx,group::---,other::---");
+}
+
+TEST(GrantAccess, PutsTheAccessListBackWhenTheDefaultListCannotBeStored) {
+    mwtest::ScratchDir dir;
+    const std::string shared = dir / "shared";
+    fs::create_directory(shared);
+    chmod(shared.c_str(), 0750);
+    std::vector<bool> stores;
+    platform::ScopedAclStoreHookForTesting hook([&](bool defaultAcl) -> std::error_code {
+        stores.push_back(defaultAcl);
+        return defaultAcl ? std::make_error_code(std::errc::no_space_on_device) : std::error_code();
+    });
+    EXPECT_FALSE(GrantAccess(shared, access::FileAllAccess, 3));
+    EXPECT_EQ(stores, (std::vector<bool>{false, true}));  // the access list was stored first
+    EXPECT_EQ(AclText(shared, ACL_TYPE_ACCESS), "user::rwx,group::r-x,other::---");
+    EXPECT_EQ(AclText(shared, ACL_TYPE_DEFAULT), "");
 }
 
 }  // namespace

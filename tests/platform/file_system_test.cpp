@@ -563,6 +563,40 @@ uid_t OwnerOf(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
 }
 
+// Root's private work folders (the journal's backups of root's files) only
+// go where no other user could move them away or slip something in instead.
+TEST(PrivateTempFolder, RootMakesItOnlyInATemporaryFolderNoOtherUserCanChange) {
+    if (!IsRoot()) GTEST_SKIP() << "the rule protects root";
+    mwtest::ScratchDir root;
+    const std::string tmp = root / "tmp";
+    ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+    const char* oldTmp = getenv("TMPDIR");
+    const std::string saved = oldTmp ? oldTmp : "";
+    unsetenv("TMPDIR");
+    setenv("MW_ROOT", root.path().c_str(), 1);
+    struct Case {
+        mode_t mode;
+        uid_t owner;
+        bool made;
+    } cases[] = {{01777, 0, true}, {0755, 0, true}, {0777, 0, false}, {0755, 65534, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.owner));
+        ASSERT_EQ(chmod(tmp.c_str(), c.mode), 0);
+        ASSERT_EQ(chown(tmp.c_str(), c.owner, c.owner), 0);
+        ResetRootsForTesting();
+        std::string made;
+        const std::error_code ec = MakePrivateTempFolder("mw-", made);
+        EXPECT_EQ(!ec, c.made) << ec.message();
+        if (!ec) {
+            EXPECT_EQ(OwnerOf(made), 0u);
+            fs::remove(made);
+        }
+    }
+    unsetenv("MW_ROOT");
+    if (oldTmp) setenv("TMPDIR", saved.c_str(), 1);
+    ResetRootsForTesting();
+}
+
 TEST(TargetUserIdentity, EverythingBelowTheHomeIsTheUsers) {
     if (!IsRoot()) GTEST_SKIP() << "needs root";
     // Below /tmp rather than the build tree: the target user must be able to

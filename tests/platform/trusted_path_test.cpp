@@ -1,7 +1,9 @@
 #include "platform/trusted_path.hpp"
 
+#include <acl/libacl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/acl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +64,15 @@ TEST_F(TrustedPathTest, WhoCouldHaveWrittenTheFileOrAFolderAboveIt) {
          [&](const std::string& d) {
              file(d + "/log");
              ASSERT_EQ(chmod((d + "/log").c_str(), 0646), 0);
+         },
+         "log", false},
+        {"file another user may write through its access list",
+         [&](const std::string& d) {
+             file(d + "/log");
+             acl_t acl = acl_from_text("u::rw-,u:1234:rw-,g::r--,m::rw-,o::r--");
+             ASSERT_NE(acl, nullptr);
+             ASSERT_EQ(acl_set_file((d + "/log").c_str(), ACL_TYPE_ACCESS, acl), 0);
+             acl_free(acl);
          },
          "log", false},
         {"folder above belongs to another user",

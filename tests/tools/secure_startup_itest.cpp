@@ -63,6 +63,14 @@ TEST(SecureStartup, RootRefusesAMachineRootAnotherUserCouldChange) {
     const auto r = Mwtool(mine + "/root", set);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(fs::exists(mine + "/root/var/lib/mw/registry.db"));
+
+    // The installer stops the same way, before any lock or folder is made.
+    const auto installer = mwtest::RunProgram(
+        "env", {"MW_HEADLESS=1", "MW_NO_ELEVATION=1", "MW_ROOT=" + theirs + "/root",
+                mwtest::BinPath("InstallArbolux7.13c")});
+    EXPECT_EQ(installer.code, 1);
+    EXPECT_NE(installer.err.find("(MW_ROOT) is not used"), std::string::npos) << installer.err;
+    EXPECT_FALSE(fs::exists(theirs + "/root/run"));
 }
 
 // With the caller's umask 0, extracted files and folders would have been
