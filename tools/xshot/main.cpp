@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
         attributes.width = std::min(std::atoi(argv[5]), attributes.width - x0);
         attributes.height = std::min(std::atoi(argv[6]), attributes.height - y0);
     }
-    XImage* image = XGetImage(display, window, x0, y0, attributes.width, attributes.height,
-                              AllPlanes, ZPixmap);
+    XImage* image =
+        XGetImage(display, window, x0, y0, attributes.width, attributes.height, AllPlanes, ZPixmap);
     if (!image) {
         std::fprintf(stderr, "xshot: cannot read the window\n");
         return 1;
