@@ -80,7 +80,7 @@ const CachedFolders& GetCachedFolders() {
     return folders;
 }
 
-CInstallApp::CInstallApp() {
+CInstallApp::CInstallApp(WizardRunner wizard) : wizard_(std::move(wizard)) {
     settings.instanceMutex = std::make_unique<platform::NamedMutex>(
         InstanceMutexName(ApplicationId()), /*initialOwner=*/false, /*global=*/true);
 }
@@ -116,10 +116,12 @@ bool CInstallApp::InitInstance() {
     DetectPreviousInstallation(settings, GetLocaleState().codePage);
     // 9. Defaults for whatever is still empty.
     ApplyDefaultFolders(settings);
+    // 10. The wizard, modally; closing it in any way ends the process.
+    if (wizard_) wizard_(settings);
     return false;
 }
 
-int RunInstaller() {
+int RunInstaller(WizardRunner wizard) {
     // Static initialisation, in the order the objects are created.
     g_processorCapable = platform::ProcessorSupportsSse2();
     if (!g_processorCapable) {
@@ -127,7 +129,7 @@ int RunInstaller() {
         return kExitIncompatible;
     }
     ModuleStart2();
-    CInstallApp app;
+    CInstallApp app(std::move(wizard));
     g_app = &app;
     app.InitInstance();
     g_app = nullptr;

@@ -6,6 +6,7 @@
 // runs the wizard.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,9 +23,14 @@ struct CachedFolders {
 };
 const CachedFolders& GetCachedFolders();
 
+// Runs the wizard host modally over the settings and returns its result (1
+// installed, 2 not). Start-up does not know the wizard layer; the program
+// hands it in.
+using WizardRunner = std::function<int(InstallSettings& settings)>;
+
 class CInstallApp {
 public:
-    CInstallApp();
+    explicit CInstallApp(WizardRunner wizard = {});
     CInstallApp(const CInstallApp&) = delete;
     CInstallApp& operator=(const CInstallApp&) = delete;
 
@@ -32,12 +38,15 @@ public:
     bool InitInstance();
 
     InstallSettings settings;
+
+private:
+    WizardRunner wizard_;
 };
 
 // Runs the static initialisation (which may end the process with exit code
 // 1 or -11), builds the application object, runs InitInstance and returns
 // the process exit code.
-int RunInstaller();
+int RunInstaller(WizardRunner wizard = {});
 
 // The process-wide objects of the static initialisation; valid while
 // RunInstaller runs.

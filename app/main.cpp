@@ -10,6 +10,7 @@
 #include "platform/message_box.hpp"
 #include "platform/secure_startup.hpp"
 #include "platform/ui/fltk_ui.hpp"
+#include "wizard/run_wizard.hpp"
 
 int main(int argc, char** argv) {
     mw::platform::InstallFltkUserInterface();
@@ -22,5 +23,5 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> args(argv + 1, argv + argc);
     if (auto code = mw::platform::OfferElevation(args)) return *code;
-    return mw::RunInstaller();
+    return mw::RunInstaller(mw::RunWizard);
 }

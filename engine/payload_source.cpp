@@ -2,9 +2,12 @@
 
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
+#include <boost/iostreams/filter/symmetric.hpp>
 #include <ios>
+#include <memory>
 #include <stdexcept>
 
+#include "engine/bzip2_blocks.hpp"
 #include "platform/mapped_file.hpp"
 #include "platform/resources.hpp"
 
@@ -33,6 +36,44 @@ public:
 
 private:
     const DecodedSink* sink_;
+};
+
+// The library's decoder over libbz2, made to end with the first stream. Boost's
+// own decompressor starts a new stream on whatever follows the end of one,
+// so a second stream, or garbage, behind the payload would be decoded as part
+// of it; here the bytes after the end are left unread, which Verify counts.
+class OneStreamDecoderImpl : public io::detail::bzip2_base,
+                             public io::detail::bzip2_allocator<std::allocator<char>> {
+public:
+    OneStreamDecoderImpl() : bzip2_base(io::bzip2_params(io::bzip2::default_small)) {}
+    ~OneStreamDecoderImpl() { (void)end(false, std::nothrow); }
+
+    bool filter(const char*& srcBegin, const char* srcEnd, char*& destBegin, char* destEnd,
+                bool flush) {
+        if (ended_) return false;
+        if (!ready()) init(false, *this);
+        before(srcBegin, srcEnd, destBegin, destEnd);
+        int result = decompress();
+        if (result == io::bzip2::ok && flush) result = check_end(srcBegin, destBegin);
+        after(srcBegin, destBegin);
+        io::bzip2_error::check BOOST_PREVENT_MACRO_SUBSTITUTION(result);
+        ended_ = result == io::bzip2::stream_end;
+        return !ended_;
+    }
+    void close() {
+        ended_ = false;
+        end(false);
+    }
+    bool ended() const { return ended_; }
+
+private:
+    bool ended_ = false;
+};
+
+class OneStreamDecoder : public io::symmetric_filter<OneStreamDecoderImpl> {
+public:
+    explicit OneStreamDecoder(std::streamsize bufferSize)
+        : io::symmetric_filter<OneStreamDecoderImpl>(bufferSize) {}
 };
 
 }  // namespace
@@ -70,6 +111,23 @@ void PayloadSource::OpenMemory(const void* data, std::size_t size) {
 bool PayloadSource::Verify() {
     const auto start = tellg();
     const uint64_t unread = start < 0 ? 0 : size() - static_cast<uint64_t>(start);
+    if (start >= 0 && unread > 0) {
+        if (const unsigned workers = VerifyWorkers(); workers > 1) {
+            const auto from = static_cast<uint64_t>(start);
+            const BlockCheck check =
+                CheckBzip2Blocks(data() + from, static_cast<std::size_t>(unread), workers,
+                                 [&](uint64_t offset) { Consumed(from + offset); });
+            if (check == BlockCheck::Intact) {
+                // Left as the sequential decode leaves it: read to the end.
+                seekg(0, std::ios_base::end);
+                (void)get();
+                return true;
+            }
+            // Whatever it is, the sequential decode says it, from the start.
+            clear();
+            seekg(start);
+        }
+    }
     const uint64_t read = DecodePayload(*this, [](const char*, std::size_t n) { return n; });
     return start >= 0 && read == unread;
 }
@@ -89,22 +147,23 @@ void PayloadSource::Consumed(uint64_t position) {
 }
 
 uint64_t DecodePayload(PayloadSource& source, const DecodedSink& sink) {
-    io::bzip2_decompressor decoder(io::bzip2::default_small, kBlockSize);
+    OneStreamDecoder decoder(kBlockSize);
     SinkAdapter adapter(sink);
     char block[kBlockSize];
     uint64_t read = 0;
-    for (;;) {
+    while (!decoder.filter().ended()) {
         source.read(block, kBlockSize);
         const std::streamsize got = source.gcount();
         if (got <= 0) break;
-        read += static_cast<uint64_t>(got);
         const char* next = block;
         std::streamsize left = got;
-        while (left > 0) {
+        while (left > 0 && !decoder.filter().ended()) {
             const std::streamsize used = decoder.write(adapter, next, left);
-            if (used <= 0) throw std::logic_error("bzip2 decoder took no input");
+            if (used <= 0 && !decoder.filter().ended())
+                throw std::logic_error("bzip2 decoder took no input");
             next += used;
             left -= used;
+            read += static_cast<uint64_t>(used);
         }
         source.Consumed(read);
     }

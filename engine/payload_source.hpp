@@ -37,8 +37,12 @@ public:
     void OpenMemory(const void* data, std::size_t size);
 
     // Decodes the whole bzip2 stream from the current position and discards
-    // the output. True when decoding ended without error and nothing was left
-    // unread. A decoder error is thrown (boost::iostreams::bzip2_error).
+    // the output. True when the stream ended without error exactly at the end
+    // of the source: any byte after its end, a second stream included, makes
+    // it false. A decoder error is thrown (boost::iostreams::bzip2_error).
+    // The stream's blocks are checked on several threads where the machine
+    // has the cores (MW_VERIFY_THREADS=N forces N workers; 1 is the plain
+    // sequential decode); the result is always the sequential one.
     bool Verify();
     // Back to the first byte, with a clear state.
     void Rewind();
@@ -57,8 +61,9 @@ using DecodedSink = std::function<std::size_t(const char* data, std::size_t size
 
 // Reads `source` from its position in blocks of 4096 bytes through a bzip2
 // decoder (4096-byte buffers, normal mode) and offers every decoded piece to
-// `sink`, again and again until all of the piece is taken. Returns the number
-// of compressed bytes read. Decoder errors are thrown as
+// `sink`, again and again until all of the piece is taken. Decoding ends with
+// the end of the first bzip2 stream; what follows it is not decoded. Returns
+// the number of compressed bytes the stream took. Decoder errors are thrown as
 // boost::iostreams::bzip2_error; whatever `sink` throws passes through.
 uint64_t DecodePayload(PayloadSource& source, const DecodedSink& sink);
 

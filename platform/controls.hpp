@@ -52,6 +52,10 @@ inline constexpr int Close = 0xF060;
 inline constexpr int Restore = 0xF120;
 }  // namespace sc
 
+// The system's words for its window-menu items, in the system's language
+// (English, as the system's message texts), with their access keys.
+std::string SystemMenuText(int command);
+
 // An item of a list control (the extended combo box): text, index in the
 // control's image list (-1: none) and a value of the caller's.
 struct ListItem {
@@ -215,10 +219,17 @@ public:
     virtual void SetImageSource(ImageSource source) = 0;
 };
 
-// The process-wide toolkit: the headless one when the environment asks for
-// it (MW_HEADLESS=1) or a test installed one, else the FLTK one.
+// The process-wide toolkit: the one a test installed; else the headless one
+// when the environment asks for it (MW_HEADLESS=1, driven by MW_UI_SCRIPT)
+// or no user interface was installed; else the installed interactive one.
 UiToolkit& Ui();
 void SetUiForTesting(UiToolkit* toolkit);
+// Installed once at start-up by the program's user-interface layer.
+void SetInteractiveToolkit(UiToolkit* toolkit);
+
+// A button's label as the user reads it: '&' marks the access key, "&&" is
+// a plain '&'.
+std::string ReadableLabel(std::string_view label);
 
 // FLTK reads '@' in a label as a symbol and shows CR as "^M": the label
 // form of a text, with "@@" and CR LF or CR as LF.

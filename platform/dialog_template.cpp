@@ -55,6 +55,7 @@ constexpr Word ControlWords[] = {
     {"sort", ctl::Sort},
     {"smooth", ctl::Smooth},
     {"hidden", ctl::Hidden},
+    {"rtlreading", ctl::RtlReading},
 };
 
 bool KnownKind(uint16_t kind) {

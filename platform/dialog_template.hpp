@@ -85,6 +85,7 @@ inline constexpr uint32_t DropDownList = 1u << 12;  // dropdownlist
 inline constexpr uint32_t Sort = 1u << 13;          // sort
 inline constexpr uint32_t Smooth = 1u << 14;        // smooth: progress without blocks
 inline constexpr uint32_t Hidden = 1u << 15;        // hidden: not visible when created
+inline constexpr uint32_t RtlReading = 1u << 16;    // rtlreading: right-to-left reading order
 }  // namespace ctl
 
 struct DialogControl {

@@ -1,6 +1,7 @@
 #include "platform/headless_ui.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/ui_dump.hpp"
 
@@ -32,6 +33,35 @@ Rect Union(const Rect& a, const Rect& b) {
     return {x, y, std::max(a.right(), b.right()) - x, std::max(a.bottom(), b.bottom()) - y};
 }
 
+std::string ReadableLabel(std::string_view label) {
+    std::string out;
+    for (std::size_t i = 0; i < label.size(); ++i) {
+        if (label[i] == '&') {
+            if (i + 1 < label.size() && label[i + 1] == '&') out += '&', ++i;
+            continue;
+        }
+        out += label[i];
+    }
+    return out;
+}
+
+std::string SystemMenuText(int command) {
+    switch (command) {
+        case sc::Minimize:
+            return "Mi&nimize";
+        case sc::Restore:
+            return "&Restore";
+        case sc::Maximize:
+            return "Ma&ximize";
+        case sc::Size:
+            return "&Size";
+        case sc::Close:
+            return "&Close";
+        default:
+            return {};
+    }
+}
+
 std::string ToLabelText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -47,55 +77,6 @@ std::string ToLabelText(std::string_view text) {
         }
     }
     return out;
-}
-
-std::string DumpClassOf(ControlKind kind) {
-    switch (kind) {
-        case ControlKind::PushButton:
-        case ControlKind::DefPushButton:
-            return "Button";
-        case ControlKind::GroupBox:
-            return "GroupBox";
-        case ControlKind::RadioButton:
-            return "RadioButton";
-        case ControlKind::CheckBox:
-            return "CheckBox";
-        case ControlKind::Text:
-            return "Static";
-        case ControlKind::WhiteRect:
-            return "Rect";
-        case ControlKind::Bitmap:
-            return "Bitmap";
-        case ControlKind::Icon:
-            return "Icon";
-        case ControlKind::EtchedLine:
-            return "Line";
-        case ControlKind::Edit:
-            return "Edit";
-        case ControlKind::ComboBoxEx:
-            return "ComboBoxEx";
-        case ControlKind::ProgressBar:
-            return "Progress";
-        case ControlKind::Tree:
-            return "Tree";
-    }
-    return "Control";
-}
-
-std::string DumpStates(bool isDefault, bool focused, bool enabled, bool visible, bool checked,
-                       bool readOnly) {
-    std::string s;
-    auto add = [&s](const char* word) {
-        if (!s.empty()) s += ',';
-        s += word;
-    };
-    if (isDefault) add("default");
-    if (focused) add("focus");
-    if (!enabled) add("disabled");
-    if (!visible) add("hidden");
-    if (checked) add("checked");
-    if (readOnly) add("readonly");
-    return s;
 }
 
 // ---- HeadlessDialog ----
@@ -172,7 +153,8 @@ void HeadlessDialog::Send(const ControlEvent& event) {
                (event.id == cmd::Ok || event.id == cmd::Cancel)) {
         EndDialog(event.id);
     }
-    TopLevel().Dump();
+    // A window that has just ended is not shown any more.
+    if (!TopLevel().ended_) TopLevel().Dump();
 }
 
 bool HeadlessDialog::Click(int id) {
@@ -305,6 +287,11 @@ void HeadlessDialog::PressKey(Key key) {
             HeadlessDialog* fd = toolkit_.focusDialog;
             if (!fd || &fd->TopLevel() != this) return;
             const Control* c = fd->Find(toolkit_.focusId);
+            // A closed drop-down list chooses the neighbour at once.
+            if (c && c->source.kind == ControlKind::ComboBoxEx) {
+                fd->Choose(c->source.id, c->selection + (key == Key::Down ? 1 : -1));
+                return;
+            }
             if (!c || c->source.kind != ControlKind::RadioButton) return;
             std::size_t index = static_cast<std::size_t>(c - fd->controls_.data());
             auto& list = fd->controls_;
@@ -327,6 +314,55 @@ void HeadlessDialog::PressKey(Key key) {
 
 void HeadlessDialog::CloseWindow() {
     Send({cmd::Cancel, Notify::Clicked, 0});
+}
+
+bool HeadlessDialog::Perform(const std::string& step) {
+    static const std::pair<const char*, Key> keys[] = {
+        {"key:Return", Key::Enter},
+        {"key:KP_Enter", Key::Enter},
+        {"key:Escape", Key::Escape},
+        {"key:Tab", Key::Tab},
+        {"key:shift+Tab", Key::ShiftTab},
+        {"key:space", Key::Space},
+        {"key:Up", Key::Up},
+        {"key:Down", Key::Down},
+        {"key:alt+space", Key::AltSpace},
+    };
+    for (const auto& [name, key] : keys) {
+        if (step == name) {
+            PressKey(key);
+            return true;
+        }
+    }
+    if (step == "close") {
+        TopLevel().CloseWindow();
+        return true;
+    }
+    if (step.rfind("type:", 0) == 0) {
+        HeadlessDialog* fd = toolkit_.focusDialog;
+        return fd && fd->Type(toolkit_.focusId, step.substr(5));
+    }
+    if (step.rfind("click:", 0) == 0) {
+        const int id = std::atoi(step.c_str() + 6);
+        std::vector<HeadlessDialog*> all{&TopLevel()};
+        for (std::size_t i = 0; i < all.size(); ++i)
+            for (HeadlessDialog* child : all[i]->children_) all.push_back(child);
+        for (HeadlessDialog* d : all)
+            if ((!d->parent_ || d->shown_) && d->Find(id)) return d->Click(id);
+    }
+    return false;
+}
+
+std::deque<std::string> HeadlessToolkit::ParseSteps(const std::string& script) {
+    std::deque<std::string> steps;
+    std::size_t start = 0;
+    while (start < script.size()) {
+        std::size_t end = script.find(';', start);
+        if (end == std::string::npos) end = script.size();
+        if (end > start) steps.push_back(script.substr(start, end - start));
+        start = end + 1;
+    }
+    return steps;
 }
 
 void HeadlessDialog::SetHandler(Handler handler) {
@@ -406,6 +442,11 @@ int HeadlessDialog::RunModal() {
         toolkit_.modalScripts.pop_front();
         script(*this);
     }
+    while (!ended_ && !toolkit_.steps.empty()) {
+        const std::string step = toolkit_.steps.front();
+        toolkit_.steps.pop_front();
+        Perform(step);
+    }
     if (!ended_) {
         ended_ = true;
         result_ = cmd::Cancel;
@@ -450,14 +491,16 @@ void HeadlessDialog::DumpInto(UiDumpWindow& dump, int dx, int dy) const {
                        : "";
         if (c.source.kind == ControlKind::ProgressBar) text = std::to_string(c.progress);
         if (c.source.kind == ControlKind::Tree) text = TreeItemText(c.source.id, c.selected);
+        if (IsButtonKind(c.source.kind)) text = ReadableLabel(c.text);
         const bool focused =
             toolkit_.focusDialog == this && toolkit_.focusId == c.source.id && c.source.id != 0;
-        dump.controls.push_back({DumpClassOf(c.source.kind), c.source.id, text, c.rect.x + dx,
+        dump.controls.push_back({UiDumpClassOf(c.source.kind), c.source.id, text, c.rect.x + dx,
                                  c.rect.y + dy, c.rect.w, c.rect.h,
-                                 DumpStates(c.source.id != 0 && c.source.id == defaultButton_ &&
-                                                (c.source.kind == ControlKind::PushButton ||
-                                                 c.source.kind == ControlKind::DefPushButton),
-                                            focused, c.enabled, c.visible, c.checked, c.readOnly)});
+                                 UiDumpStates(c.source.id != 0 && c.source.id == defaultButton_ &&
+                                                  (c.source.kind == ControlKind::PushButton ||
+                                                   c.source.kind == ControlKind::DefPushButton),
+                                              focused, c.enabled, c.visible, c.checked, c.readOnly,
+                                              (c.source.flags & ctl::RtlReading) != 0)});
     }
     for (const HeadlessDialog* child : children_)
         if (child->shown_) child->DumpInto(dump, dx + child->rect_.x, dy + child->rect_.y);

@@ -47,6 +47,8 @@ public:
     void PressKey(Key key);
     // The window's close button.
     void CloseWindow();
+    // One step of a script (HeadlessToolkit::steps); false when unknown.
+    bool Perform(const std::string& step);
     // Whether a modal run has ended and with what.
     bool Ended() const { return ended_; }
     int Result() const { return result_; }
@@ -195,6 +197,14 @@ public:
     std::vector<std::vector<MenuItem>> menusShown;
     // Titles of the modal runs, in order.
     std::vector<std::string> modalRuns;
+    // Steps of a script that drives the modal runs the way a user at the
+    // keyboard would (MW_UI_SCRIPT, separated by ';'): "key:Return",
+    // "key:Escape", "key:Tab", "key:shift+Tab", "key:space", "key:Up",
+    // "key:Down", "key:alt+space", "type:TEXT" (into the focused edit),
+    // "click:ID", "close". A modal run performs steps until it ends; one
+    // left without steps ends as its modal script says.
+    std::deque<std::string> steps;
+    static std::deque<std::string> ParseSteps(const std::string& script);
     // Called by PumpEvents (a test can act while a long operation runs).
     std::function<void()> onPump;
     ImageSource images;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/controls.hpp"
+#include "platform/headless_ui.hpp"
 #include "platform/ui_dump.hpp"
 
 namespace mw::platform {
@@ -94,6 +96,113 @@ namespace {
 
 using namespace msgbox;
 
+constexpr int kMargin = 14;
+constexpr int kIconSize = 32;
+constexpr int kIconGap = 12;
+constexpr int kMaxTextWidth = 420;
+constexpr int kButtonHeight = 28;
+constexpr int kButtonMinWidth = 88;
+constexpr int kButtonGap = 8;
+constexpr int kBandPadding = 10;
+constexpr int kIconId = 0x14;
+constexpr int kTextId = 0xFFFF;
+
+}  // namespace
+
+int ShowMessageBoxOn(UiToolkit& ui, Window* owner, const std::string& text,
+                     const std::string& givenCaption, uint32_t type, std::deque<int>& answers) {
+    using namespace msgbox;
+    // A box without caption is titled "Error", as the system's boxes are.
+    const std::string caption = givenCaption.empty() ? "Error" : givenCaption;
+    const std::vector<ButtonSpec> buttons = ButtonsOf(type);
+    const std::size_t defaultIndex = DefaultButton(type, buttons.size());
+    const IconKind icon = IconOf(type);
+    const bool rtl = (type & mb::RtlReading) != 0;
+
+    DialogTemplate t;
+    t.style = dlg::Popup | dlg::Caption | dlg::SysMenu | dlg::ModalFrame;
+    t.caption = caption;
+    if (icon != IconKind::NoIcon)
+        t.controls.push_back({kIconId, ControlKind::Icon, 0, 0, 0, 0, 0, IconName(icon), 0});
+    t.controls.push_back({kTextId, ControlKind::Text,
+                          ctl::NoPrefix | (rtl ? ctl::Right | ctl::RtlReading : 0u), 0, 0, 0, 0,
+                          text, 0});
+    for (const ButtonSpec& b : buttons)
+        t.controls.push_back(
+            {b.result, ControlKind::PushButton, ctl::TabStop, 0, 0, 0, 0, b.label, 0});
+    auto* headless = dynamic_cast<HeadlessToolkit*>(&ui);
+    std::unique_ptr<Dialog> box = ui.CreateDialog(t, nullptr, owner);
+    if (!box) {
+        // No display: the text still reaches the user, and no button was pressed.
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        return 0;
+    }
+    box->SetWindowClass("MessageBox");
+
+    Rect measured = box->MeasureText(text, 0);
+    if (measured.w > kMaxTextWidth) measured = box->MeasureText(text, kMaxTextWidth);
+    const int textW = measured.w, textH = measured.h;
+    std::vector<int> buttonWidths;
+    int buttonsW = 0;
+    for (const ButtonSpec& b : buttons) {
+        const int bw = std::max(kButtonMinWidth, box->TextWidth(b.text) + 24);
+        buttonWidths.push_back(bw);
+        buttonsW += bw;
+    }
+    buttonsW += kButtonGap * static_cast<int>(buttons.size() - 1);
+    const int iconW = icon == IconKind::NoIcon ? 0 : kIconSize + kIconGap;
+    const int contentW = iconW + textW;
+    const int width = std::max({240, contentW + 2 * kMargin, buttonsW + 2 * kMargin});
+    const int contentH = std::max(icon == IconKind::NoIcon ? 0 : kIconSize, textH);
+    const int bandY = kMargin + contentH + kMargin;
+    const int height = bandY + kBandPadding + kButtonHeight + kBandPadding;
+    // The icon sits on the reading side's start; the text fills the rest.
+    const int iconX = rtl ? width - kMargin - kIconSize : kMargin;
+    const int textX = rtl ? width - kMargin - contentW : kMargin + iconW;
+    if (icon != IconKind::NoIcon)
+        box->SetControlRect(kIconId,
+                            {iconX, kMargin + (contentH - kIconSize) / 2, kIconSize, kIconSize});
+    box->SetControlRect(kTextId, {textX, kMargin + (contentH - textH) / 2, textW, textH});
+    int bx = width - kMargin - buttonsW;
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        box->SetControlRect(buttons[i].result,
+                            {bx, bandY + kBandPadding, buttonWidths[i], kButtonHeight});
+        bx += buttonWidths[i] + kButtonGap;
+    }
+    const Rect at = box->Geometry();
+    box->SetGeometry({at.x, at.y, width, height});
+    const int defaultId = buttons[defaultIndex].result;
+    box->SetDefaultButton(defaultId);
+    box->SetFocus(defaultId);
+
+    const int escapeResult = EscapeResult(type);
+    Dialog* self = box.get();
+    box->SetHandler([self, &buttons, escapeResult](const ControlEvent& event) {
+        if (event.what != Notify::Clicked) return;
+        for (const ButtonSpec& b : buttons) {
+            if (b.result == event.id) {
+                self->EndDialog(event.id);
+                return;
+            }
+        }
+        // Escape and the close button; Yes/No and Abort/Retry/Ignore must be answered.
+        if (event.id == cmd::Cancel && escapeResult != 0) self->EndDialog(escapeResult);
+    });
+
+    if (headless) {
+        if (!answers.empty()) {
+            const int answer = answers.front();
+            answers.pop_front();
+            headless->modalScripts.push_front([answer](HeadlessDialog& d) { d.EndDialog(answer); });
+        } else if (headless->steps.empty()) {
+            headless->modalScripts.push_front([](HeadlessDialog& d) { d.PressKey(Key::Enter); });
+        }
+    }
+    return box->RunModal();
+}
+
+namespace {
+
 std::deque<int> AnswersFromEnvironment() {
     std::deque<int> answers;
     const char* list = std::getenv("MW_MSGBOX_ANSWERS");
@@ -120,32 +229,14 @@ bool HeadlessRequested() {
 
 }  // namespace
 
-int HeadlessMessageBoxes::Show(Window*, const std::string& text, const std::string& caption,
+int HeadlessMessageBoxes::Show(Window* owner, const std::string& text, const std::string& caption,
                                uint32_t type) {
     shown.push_back({text, caption, type});
     if (echo)
         std::fprintf(stderr, "%s: %s\n", caption.empty() ? "Error" : caption.c_str(), text.c_str());
-    const std::vector<ButtonSpec> buttons = ButtonsOf(type);
-    const std::size_t defaultIndex = DefaultButton(type, buttons.size());
-    if (!UiDumpPath().empty()) {
-        UiDumpWindow dump{"MessageBox", caption.empty() ? "Error" : caption, 0, 0, 0, 0, {}};
-        if (IconOf(type) != IconKind::NoIcon) {
-            dump.controls.push_back({"Icon", 0x14, IconName(IconOf(type)), 0, 0, 0, 0, ""});
-        }
-        dump.controls.push_back(
-            {"Static", 0xFFFF, text, 0, 0, 0, 0, (type & mb::RtlReading) ? "rtl" : ""});
-        for (std::size_t i = 0; i < buttons.size(); ++i) {
-            dump.controls.push_back({"Button", buttons[i].result, buttons[i].text, 0, 0, 0, 0,
-                                     ButtonStates(i, defaultIndex, i == defaultIndex)});
-        }
-        AppendUiDump(dump);
-    }
-    if (!answers.empty()) {
-        int answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    return buttons[defaultIndex].result;
+    // The same box as the real one, on a toolkit without display.
+    static HeadlessToolkit* own = new HeadlessToolkit;
+    return ShowMessageBoxOn(toolkit ? *toolkit : *own, owner, text, caption, type, answers);
 }
 
 MessageBoxService& MessageBoxes() {
@@ -159,6 +250,8 @@ MessageBoxService& MessageBoxes() {
         static HeadlessMessageBoxes* headless = [] {
             auto* h = new HeadlessMessageBoxes;
             h->answers = AnswersFromEnvironment();
+            // The process's headless toolkit, so that a script drives boxes too.
+            h->toolkit = &Ui();
             return h;
         }();
         return *headless;

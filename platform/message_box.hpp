@@ -44,6 +44,7 @@ inline constexpr int No = 7;
 }  // namespace idc
 
 class Window;  // a top-level window of ours; owner of a box
+class UiToolkit;
 
 // What a box of a given type holds, the same for the real and the headless
 // boxes.
@@ -84,7 +85,17 @@ public:
     std::vector<Shown> shown;
     std::deque<int> answers;  // next answers; when empty, the default button
     bool echo = false;        // also write "caption: text" to standard error
+    // Where the box is built; null: a headless toolkit of its own.
+    UiToolkit* toolkit = nullptr;
 };
+
+// Builds a box of `type` on `ui` (the one way every box of ours is made),
+// lays it out around its measured text and runs it modally; the button
+// chosen, or 0 when no window can be made (the text then goes to standard
+// error). On a headless toolkit the box is answered from `answers`, else by
+// the steps of the toolkit's script, else by its default button.
+int ShowMessageBoxOn(UiToolkit& ui, Window* owner, const std::string& text,
+                     const std::string& caption, uint32_t type, std::deque<int>& answers);
 
 // The process-wide service: the one a test installed; else the headless one
 // when the environment asks for it (MW_HEADLESS=1) or no user interface was

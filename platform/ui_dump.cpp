@@ -51,6 +51,56 @@ std::string FormatUiDump(const UiDumpWindow& window) {
     return out;
 }
 
+std::string UiDumpClassOf(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::PushButton:
+        case ControlKind::DefPushButton:
+            return "Button";
+        case ControlKind::GroupBox:
+            return "GroupBox";
+        case ControlKind::RadioButton:
+            return "RadioButton";
+        case ControlKind::CheckBox:
+            return "CheckBox";
+        case ControlKind::Text:
+            return "Static";
+        case ControlKind::WhiteRect:
+            return "Rect";
+        case ControlKind::Bitmap:
+            return "Bitmap";
+        case ControlKind::Icon:
+            return "Icon";
+        case ControlKind::EtchedLine:
+            return "Line";
+        case ControlKind::Edit:
+            return "Edit";
+        case ControlKind::ComboBoxEx:
+            return "ComboBoxEx";
+        case ControlKind::ProgressBar:
+            return "Progress";
+        case ControlKind::Tree:
+            return "Tree";
+    }
+    return "Control";
+}
+
+std::string UiDumpStates(bool isDefault, bool focused, bool enabled, bool visible, bool checked,
+                         bool readOnly, bool rightToLeft) {
+    std::string s;
+    auto add = [&s](const char* word) {
+        if (!s.empty()) s += ',';
+        s += word;
+    };
+    if (isDefault) add("default");
+    if (focused) add("focus");
+    if (!enabled) add("disabled");
+    if (!visible) add("hidden");
+    if (checked) add("checked");
+    if (readOnly) add("readonly");
+    if (rightToLeft) add("rtl");
+    return s;
+}
+
 void AppendUiDump(const UiDumpWindow& window) {
     std::string path = UiDumpPath();
     if (path.empty()) return;

@@ -11,12 +11,15 @@
 //   end
 // Texts escape backslash, tab, CR and LF as \\ \t \r \n. Control geometry is
 // relative to the window; states are comma-separated words such as
-// "default", "focus", "disabled", "hidden" (possibly none).
+// "default", "focus", "disabled", "hidden", "checked", "readonly",
+// "rtl" (possibly none).
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/dialog_template.hpp"
 
 namespace mw::platform {
 
@@ -39,6 +42,11 @@ struct UiDumpWindow {
 std::string UiDumpPath();
 std::string EscapeUiDumpText(std::string_view text);
 std::string FormatUiDump(const UiDumpWindow& window);
+// The dump's class of a control kind ("Button", "Static", "Edit", ...) and
+// its state words in their fixed order.
+std::string UiDumpClassOf(ControlKind kind);
+std::string UiDumpStates(bool isDefault, bool focused, bool enabled, bool visible, bool checked,
+                         bool readOnly, bool rightToLeft = false);
 // Appends the record when a dump is asked for; failures are ignored (the
 // dump must never disturb the program).
 // Appends to that file: an absolute path walked without following links, and

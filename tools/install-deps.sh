@@ -9,7 +9,7 @@ pkgs=(
   libboost-iostreams-dev libboost-filesystem-dev libboost-system-dev libboost-dev
   libbz2-dev bzip2 libsqlite3-dev sqlite3 libacl1-dev acl libcap-dev libcap2-bin
   libicu-dev libfltk1.3-dev libxcursor-dev libxinerama-dev libxft-dev libxfixes-dev
-  libxrender-dev libfontconfig1-dev fonts-dejavu-core fonts-ipafont-gothic
+  libxrender-dev libfontconfig1-dev libpng-dev fonts-dejavu-core fonts-ipafont-gothic
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool x11-utils desktop-file-utils attr util-linux policykit-1 locales time
 )

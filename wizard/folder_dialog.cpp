@@ -1,6 +1,7 @@
 #include "wizard/folder_dialog.hpp"
 
 #include "app/app_services.hpp"
+#include "app/errors.hpp"
 #include "app/languages.hpp"
 #include "wizard/page.hpp"
 
@@ -25,9 +26,13 @@ CFolderDialog::~CFolderDialog() = default;
 
 std::optional<std::string> CFolderDialog::Run(const BrowseRequest& request, BrowseEvents& events) {
     std::optional<platform::DialogTemplate> layout = LoadWizardTemplate(folder_dialog::kTemplate);
-    if (!layout) return std::nullopt;
-    dialog_ = ui_.CreateDialog(*layout, nullptr, request.owner);
-    if (!dialog_) return std::nullopt;
+    if (layout) dialog_ = ui_.CreateDialog(*layout, nullptr, request.owner);
+    if (!dialog_) {
+        // Said, not swallowed: a Browse button that silently does nothing
+        // would look like a cancelled choice.
+        ShowBrowseError(request.owner, kEFail);
+        return std::nullopt;
+    }
     events_ = &events;
     editBox_ = request.editBox;
     dialog_->SetWindowClass("FolderBrowser");

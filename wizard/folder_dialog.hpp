@@ -28,7 +28,8 @@ public:
     ~CFolderDialog() override;
 
     // Opens the dialog modally: the selected folder when the user confirmed,
-    // nullopt when cancelled or when the dialog cannot be made.
+    // nullopt when cancelled or when the dialog cannot be made (the error
+    // box then says E_FAIL).
     std::optional<std::string> Run(const BrowseRequest& request, BrowseEvents& events);
 
     void SelectFolder(const std::string& path) override;

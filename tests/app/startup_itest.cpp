@@ -34,6 +34,7 @@ std::vector<Box> ReadBoxes(const std::string& dumpPath) {
     std::vector<Box> boxes;
     std::ifstream in(dumpPath);
     std::string line;
+    bool inBox = false;  // the wizard's own records follow the boxes of start-up
     while (std::getline(in, line)) {
         std::vector<std::string> f;
         std::size_t start = 0;
@@ -43,8 +44,9 @@ std::vector<Box> ReadBoxes(const std::string& dumpPath) {
             if (tab == std::string::npos) break;
             start = tab + 1;
         }
-        if (f[0] == "window" && f.size() > 2 && f[1] == "MessageBox") boxes.push_back({f[2], {}});
-        if (f[0] == "control" && f.size() > 3 && f[1] == "Static" && !boxes.empty())
+        if (f[0] == "window") inBox = f.size() > 2 && f[1] == "MessageBox";
+        if (f[0] == "window" && inBox) boxes.push_back({f[2], {}});
+        if (f[0] == "control" && f.size() > 3 && f[1] == "Static" && inBox)
             boxes.back().text = f[3];
     }
     return boxes;

@@ -417,19 +417,26 @@ TEST_F(PayloadExtractorTest, DamagedStreamFoundByVerifyWritesNothing) {
     struct Case {
         const char* what;
         std::string compressed;
+        CompressError error;
     };
     std::string flipped = good;
     flipped[flipped.size() / 2] ^= 0x10;
     std::string badMagic = good;
     badMagic[0] = 'X';
+    // The stream must end with the resource: bytes after its end, even a
+    // second valid stream, are not decoded and fail the check (4), not the
+    // decoder (6).
     const Case cases[] = {
-        {"changed byte", flipped},
-        {"truncated", good.substr(0, good.size() - 1)},
-        {"half", good.substr(0, good.size() / 2)},
-        {"not bzip2", raw},
-        {"bad magic", badMagic},
-        {"garbage after the stream", good + "garbage"},
-        {"empty", ""},
+        {"changed byte", flipped, CompressError::Bzip2Error},
+        {"truncated", good.substr(0, good.size() - 1), CompressError::Bzip2Error},
+        {"half", good.substr(0, good.size() / 2), CompressError::Bzip2Error},
+        {"not bzip2", raw, CompressError::Bzip2Error},
+        {"bad magic", badMagic, CompressError::Bzip2Error},
+        {"empty", "", CompressError::Bzip2Error},
+        {"garbage after the stream", good + "garbage", CompressError::VerificationFailed},
+        {"one byte after the stream", good + std::string(1, '\0'),
+         CompressError::VerificationFailed},
+        {"a second stream", good + good, CompressError::VerificationFailed},
     };
     for (const auto& c : cases) {
         mw::PayloadSource source;
@@ -443,9 +450,7 @@ TEST_F(PayloadExtractorTest, DamagedStreamFoundByVerifyWritesNothing) {
             source.Rewind();
         };
         EXPECT_FALSE(mw::Extract(source, install, "", "", rec.Callback())) << c.what;
-        EXPECT_EQ(rec.events,
-                  (std::vector<std::string>{"Started", Failed(CompressError::Bzip2Error)}))
-            << c.what;
+        EXPECT_EQ(rec.events, (std::vector<std::string>{"Started", Failed(c.error)})) << c.what;
         EXPECT_FALSE(fs::exists(install)) << c.what;
     }
 }

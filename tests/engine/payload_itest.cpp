@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/bzip2_blocks.hpp"
 #include "engine/payload_extractor.hpp"
 #include "engine/payload_source.hpp"
 #include "engine/payload_test_support.hpp"
 #include "engine/payload_writer.hpp"
 #include "platform/resources.hpp"
+#include "support/env_guard.hpp"
 #include "support/test_env.hpp"
 
 namespace {
@@ -117,6 +119,67 @@ TEST(PayloadSourceFile, VerifyRewindAndExtractFromAMappedFile) {
     for (const auto& [name, content] : files)
         EXPECT_TRUE(mwtest::ReadFile(install / ("Sub/" + name)) == content) << name;
     EXPECT_EQ(source.OpenFile(dir / "missing"), std::error_code(ENOENT, std::system_category()));
+}
+
+// Streams of other makers than our own compressor: the bzip2 program at two
+// block sizes and mwtool's archives. Verify on several threads gives the
+// sequential result for each, and for copies damaged in every block.
+TEST(PayloadSourceVerify, StreamsOfOtherMakersGiveTheSequentialResult) {
+    mwtest::ScratchDir dir;
+    std::string raw;
+    for (uint32_t i = 0; i < 6; ++i) raw += payloadtest::Filler(60000, i, i % 2 == 0);
+    mwtest::WriteFile(dir / "raw", raw);
+    std::vector<std::pair<std::string, std::string>> streams;
+    for (const char* level : {"-1", "-9"}) {
+        const mwtest::RunResult r = mwtest::RunProgram("bzip2", {level, "-c", dir / "raw"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        streams.emplace_back(std::string("bzip2 ") + level, r.out);
+    }
+    // mwtool's blocks are 900 kB: files enough for two.
+    std::string manifest;
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        mwtest::WriteFile(dir / name, payloadtest::Filler(250000, 20 + i, i % 2 == 1));
+        manifest += "0\t<InstallPath>\t" + name + "\n";
+    }
+    mwtest::WriteFile(dir / "manifest.tsv", manifest);
+    const mwtest::RunResult made =
+        mwtest::RunProgram(mwtest::BinPath("mwtool"),
+                           {"payload", "create", dir / "payload.bz2", dir / "manifest.tsv"});
+    ASSERT_EQ(made.code, 0) << made.err;
+    streams.emplace_back("mwtool payload create", mwtest::ReadFile(dir / "payload.bz2"));
+
+    for (const auto& [maker, stream] : streams) {
+        ASSERT_GE(mw::FindBlockMagics(stream.data(), stream.size(), 0, stream.size() * 8).size(),
+                  maker == "bzip2 -9" ? 1u : 2u)
+            << maker;
+        EXPECT_EQ(payloadtest::ExpectSameVerify(stream, maker), "true");
+        EXPECT_EQ(mw::CheckBzip2Blocks(stream.data(), stream.size(), 2), mw::BlockCheck::Intact)
+            << maker;
+        if (maker == "bzip2 -9") continue;  // one block: nothing the others do not show
+        for (const auto& [what, damaged] : payloadtest::DamagedCopies(stream))
+            EXPECT_NE(payloadtest::ExpectSameVerify(damaged, maker + ", " + what), "true")
+                << maker << ", " << what;
+    }
+}
+
+// From a mapped file, on two threads: the source is left as the sequential
+// decode leaves it, and reads again from its start after Rewind.
+TEST(PayloadSourceVerify, TwoWorkersOnAMappedFileThenExtract) {
+    mwtest::ScratchDir dir, install;
+    const std::string archive = dir / "payload.bz2";
+    const auto files = MakeArchive(dir, archive);
+    mwtest::EnvGuard env;
+    env.Set("MW_VERIFY_THREADS", "2");
+    mw::PayloadSource source;
+    ASSERT_FALSE(source.OpenFile(archive));
+    ASSERT_TRUE(source.Verify());
+    EXPECT_TRUE(source.eof());  // left as read to the end
+    source.Rewind();
+    Recorder rec;
+    ASSERT_TRUE(mw::Extract(source, install.path(), "", "", rec.Callback()));
+    for (const auto& [name, content] : files)
+        EXPECT_TRUE(mwtest::ReadFile(install / ("Sub/" + name)) == content) << name;
 }
 
 }  // namespace

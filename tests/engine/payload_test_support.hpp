@@ -1,7 +1,11 @@
 // Helpers for the payload tests: decompressed streams built entry by entry
-// (with sizes and CRC-32s that may lie), bzip2 compression, and a callback
-// that records every notification as a line of text and answers as told.
+// (with sizes and CRC-32s that may lie), bzip2 compression, damaged copies of
+// a stream and the comparison of the parallel Verify with the sequential one,
+// and a callback that records every notification as a line of text and
+// answers as told.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
@@ -13,9 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/bzip2_blocks.hpp"
 #include "engine/crc32.hpp"
 #include "engine/payload_extractor.hpp"
+#include "engine/payload_source.hpp"
 #include "engine/payload_writer.hpp"
+#include "support/env_guard.hpp"
 
 namespace payloadtest {
 
@@ -59,11 +66,11 @@ inline std::string RawPayload(const std::vector<RawEntry>& entries) {
     return raw;
 }
 
-inline std::string Bzip2(const std::string& raw) {
+inline std::string Bzip2(const std::string& raw, int level = 9) {
     std::ostringstream out;
     {
         boost::iostreams::filtering_ostream z;
-        z.push(boost::iostreams::bzip2_compressor(boost::iostreams::bzip2_params(9)));
+        z.push(boost::iostreams::bzip2_compressor(boost::iostreams::bzip2_params(level)));
         z.push(out);
         z.write(raw.data(), static_cast<std::streamsize>(raw.size()));
     }
@@ -86,6 +93,105 @@ inline std::string Filler(std::size_t size, uint32_t seed, bool compressible = f
         }
     }
     return s;
+}
+
+// What Verify makes of `stream` with MW_VERIFY_THREADS=`workers`: "true",
+// "false" or "bzip2 error N"; every result of the sequential path is one of
+// these, so two outcomes are equal exactly when the results are.
+inline std::string VerifyOutcome(const std::string& stream, unsigned workers) {
+    mwtest::EnvGuard env;
+    env.Set("MW_VERIFY_THREADS", std::to_string(workers));
+    mw::PayloadSource source;
+    source.OpenMemory(stream.data(), stream.size());
+    try {
+        return source.Verify() ? "true" : "false";
+    } catch (const boost::iostreams::bzip2_error& e) {
+        return "bzip2 error " + std::to_string(e.error());
+    }
+}
+
+// The parallel Verify gives the sequential result with 2 and 8 workers, and
+// the block check on the caller's thread alone (1 worker) never calls intact
+// what the sequential path rejects. Returns the sequential outcome.
+inline std::string ExpectSameVerify(const std::string& stream, const std::string& what) {
+    const std::string sequential = VerifyOutcome(stream, 1);
+    for (unsigned workers : {2u, 8u})
+        EXPECT_EQ(VerifyOutcome(stream, workers), sequential) << what << ", " << workers;
+    if (mw::CheckBzip2Blocks(stream.data(), stream.size(), 1) == mw::BlockCheck::Intact) {
+        EXPECT_EQ(sequential, "true") << what << ", block check with 1 worker";
+    }
+    return sequential;
+}
+
+// `count` (at most 64) bits of `s` from bit `at`, most significant first.
+inline uint64_t TakeBits(const std::string& s, uint64_t at, unsigned count) {
+    uint64_t v = 0;
+    for (unsigned k = 0; k < count; ++k, ++at)
+        v = v << 1 | ((static_cast<unsigned char>(s[at / 8]) >> (7 - at % 8)) & 1);
+    return v;
+}
+
+// The bits [from, to) of `s` for every range, one after the other, filled up
+// with zero bits to a whole byte.
+inline std::string JoinBits(const std::string& s,
+                            const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+    std::string out;
+    unsigned live = 0, acc = 0;
+    for (const auto& [from, to] : ranges) {
+        for (uint64_t at = from; at < to; ++at) {
+            acc = acc << 1 | static_cast<unsigned>(TakeBits(s, at, 1));
+            if (++live == 8) {
+                out += static_cast<char>(acc);
+                live = acc = 0;
+            }
+        }
+    }
+    if (live) out += static_cast<char>(acc << (8 - live));
+    return out;
+}
+
+// Bit position just past the combined CRC of a stream that fills `s`.
+inline uint64_t EndMarkerBit(const std::string& s) {
+    const uint64_t bits = uint64_t(s.size()) * 8;
+    for (uint64_t at = bits - 80; at + 88 > bits; --at)
+        if (TakeBits(s, at, 48) == 0x177245385090) return at + 80;
+    ADD_FAILURE() << "no end marker";
+    return bits;
+}
+
+// Copies of a good stream damaged in every block and at every block edge:
+// a bit flipped inside each block and in its CRC, cut at each block start and
+// one byte after it, one byte short, bytes and a second stream behind it, and
+// blocks swapped or repeated (every block CRC right, the combined one wrong).
+inline std::vector<std::pair<std::string, std::string>> DamagedCopies(const std::string& good) {
+    std::vector<std::pair<std::string, std::string>> out;
+    const uint64_t bits = uint64_t(good.size()) * 8;
+    const std::vector<uint64_t> blocks = mw::FindBlockMagics(good.data(), good.size(), 0, bits);
+    auto flip = [&](const std::string& what, uint64_t bit) {
+        std::string s = good;
+        s[bit / 8] = static_cast<char>(s[bit / 8] ^ (0x80 >> (bit % 8)));
+        out.emplace_back(what + " at bit " + std::to_string(bit), s);
+    };
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const uint64_t end = i + 1 < blocks.size() ? blocks[i + 1] : bits - 80;
+        const std::string n = std::to_string(i);
+        flip("bit flipped in block " + n, (blocks[i] + end) / 2);
+        flip("bit flipped in the CRC of block " + n, blocks[i] + 48 + 5);
+        flip("bit flipped in the magic of block " + n, blocks[i] + 7);
+        out.emplace_back("cut at block " + n, good.substr(0, blocks[i] / 8));
+        out.emplace_back("cut one byte into block " + n, good.substr(0, blocks[i] / 8 + 1));
+    }
+    flip("bit flipped in the end marker", bits - 60);
+    out.emplace_back("one byte short", good.substr(0, good.size() - 1));
+    out.emplace_back("a zero byte after it", good + std::string(1, '\0'));
+    out.emplace_back("garbage after it", good + "garbage");
+    out.emplace_back("a second stream after it", good + good);
+    if (blocks.size() >= 3) {
+        const uint64_t a = blocks[0], b = blocks[1], c = blocks[2], end = EndMarkerBit(good);
+        out.emplace_back("two blocks swapped", JoinBits(good, {{0, a}, {b, c}, {a, b}, {c, end}}));
+        out.emplace_back("a block repeated", JoinBits(good, {{0, b}, {a, b}, {b, end}}));
+    }
+    return out;
 }
 
 // Records notifications as text ("EntryStarted /x/a", "Progress 12/40", ...)

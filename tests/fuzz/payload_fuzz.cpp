@@ -7,16 +7,20 @@
 //   the rest: the decompressed stream (or the compressed one).
 // Whatever the bytes, the extraction must end in exactly one way: success,
 // with every written file holding its entry's size and CRC-32, or one error
-// code, never a crash, a hang or memory beyond the table's cap.
+// code, never a crash, a hang or memory beyond the table's cap. A compressed
+// stream is also verified sequentially and on several threads, which must
+// agree, and the block check may call it intact only if the decoder does.
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <boost/iostreams/filter/bzip2.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "engine/bzip2_blocks.hpp"
 #include "engine/crc32.hpp"
 #include "engine/payload_extractor.hpp"
 #include "engine/payload_source.hpp"
@@ -189,6 +193,25 @@ void StageMachineRoot() {
     (void)done;
 }
 
+// 1 intact, 0 not, else the decoder's error below -100.
+int VerifyOutcome(const std::string& stream, const char* workers) {
+    setenv("MW_VERIFY_THREADS", workers, 1);
+    mw::PayloadSource source;
+    source.OpenMemory(stream.data(), stream.size());
+    try {
+        return source.Verify() ? 1 : 0;
+    } catch (const boost::iostreams::bzip2_error& e) {
+        return -100 + e.error();
+    }
+}
+
+void CheckParallelVerify(const std::string& stream) {
+    const int sequential = VerifyOutcome(stream, "1");
+    Check(VerifyOutcome(stream, "3") == sequential);
+    if (mw::CheckBzip2Blocks(stream.data(), stream.size(), 1) == mw::BlockCheck::Intact)
+        Check(sequential == 1);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -225,6 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool ok = false;
     uint64_t total = 0, processed = 0;
     if (flags & 4) {
+        CheckParallelVerify(stream);
         mw::PayloadSource source;
         source.OpenMemory(stream.data(), stream.size());
         ok = mw::Extract(source, "/install", "Samples", "/work", callback);

@@ -62,21 +62,22 @@ TEST(HeadlessMessageBoxes, DumpsWhatItShowsWhenAsked) {
     boxes.Show(nullptr, "Line 1\r\nLine\t2 \\ end", "Cap", 0x124 | mb::RtlReading);
     boxes.Show(nullptr, "Second", "Cap 2", 0);
     boxes.Show(nullptr, "Initialization Error", "", 0x12010);
+    // The same box as the real one, laid out with the headless metrics.
     EXPECT_EQ(mwtest::ReadFile(dir / "dump.txt"),
-              "window\tMessageBox\tCap\t0\t0\t0\t0\n"
-              "control\tIcon\t20\tquestion\t0\t0\t0\t0\t\n"
-              "control\tStatic\t65535\tLine 1\\r\\nLine\\t2 \\\\ end\t0\t0\t0\t0\trtl\n"
-              "control\tButton\t6\tYes\t0\t0\t0\t0\t\n"
-              "control\tButton\t7\tNo\t0\t0\t0\t0\tdefault,focus\n"
+              "window\tMessageBox\tCap\t0\t0\t240\t108\n"
+              "control\tIcon\t20\tquestion\t194\t14\t32\t32\t\n"
+              "control\tStatic\t65535\tLine 1\\r\\nLine\\t2 \\\\ end\t116\t17\t66\t26\trtl\n"
+              "control\tButton\t6\tYes\t42\t70\t88\t28\t\n"
+              "control\tButton\t7\tNo\t138\t70\t88\t28\tdefault,focus\n"
               "end\n"
-              "window\tMessageBox\tCap 2\t0\t0\t0\t0\n"
-              "control\tStatic\t65535\tSecond\t0\t0\t0\t0\t\n"
-              "control\tButton\t1\tOK\t0\t0\t0\t0\tdefault,focus\n"
+              "window\tMessageBox\tCap 2\t0\t0\t240\t89\n"
+              "control\tStatic\t65535\tSecond\t14\t14\t36\t13\t\n"
+              "control\tButton\t1\tOK\t138\t51\t88\t28\tdefault,focus\n"
               "end\n"
-              "window\tMessageBox\tError\t0\t0\t0\t0\n"
-              "control\tIcon\t20\terror\t0\t0\t0\t0\t\n"
-              "control\tStatic\t65535\tInitialization Error\t0\t0\t0\t0\t\n"
-              "control\tButton\t1\tOK\t0\t0\t0\t0\tdefault,focus\n"
+              "window\tMessageBox\tError\t0\t0\t240\t108\n"
+              "control\tIcon\t20\terror\t14\t14\t32\t32\t\n"
+              "control\tStatic\t65535\tInitialization Error\t58\t23\t117\t13\t\n"
+              "control\tButton\t1\tOK\t138\t70\t88\t28\tdefault,focus\n"
               "end\n");
     EXPECT_EQ(boxes.shown.at(2).caption, "");
 }

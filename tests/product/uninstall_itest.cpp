@@ -171,6 +171,21 @@ TEST(Uninstaller, NeverFollowsAPlantedLinkOrDotDotAndGoesOnWithTheRest) {
     EXPECT_FALSE(m.KeyExists(std::string(mw::uninstallKey)));
 }
 
+TEST(Uninstaller, RootRunsNoProgramAnotherUserCouldHaveReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "the rule is root's";
+    ScratchMachine m;
+    Installation install(m);
+    const std::string program = m / (kApp + "/Arbolux");
+    ASSERT_EQ(::chmod(program.c_str(), 0757), 0);
+    const auto r = mwtest::RunProgram(install.uninstaller(), {"--quiet"});
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("not removed\t" + program + " /Unregister"), std::string::npos) << r.err;
+    // Its registration stays, as it was not undone; the rest went.
+    EXPECT_EQ(m.Text(std::string(mw::makerKey), "Arbolux 7 Path"), program);
+    EXPECT_FALSE(std::filesystem::exists(program));
+    EXPECT_FALSE(m.KeyExists(std::string(mw::uninstallKey)));
+}
+
 TEST(Uninstaller, RefusesAndChangesNothing) {
     struct Case {
         const char* name;

@@ -307,7 +307,10 @@ TEST_F(MwtoolPayload, DamagedArchivesFailWithTheirCode) {
     const Case cases[] = {
         {"changed compressed byte", flipped, "6", true},
         {"truncated", good.substr(0, good.size() - 10), "6", true},
-        {"one compressed byte more", good + "x", "6", true},
+        // The stream must end with the archive: bytes after it fail the check
+        // before anything is decoded as a file.
+        {"one compressed byte more", good + "x", "4", true},
+        {"a second stream after it", good + good, "4", true},
         {"not bzip2", raw, "6", true},
         {"empty", "", "6", true},
         {"one decompressed byte more", recompressed(raw + "x"), "7", false},
@@ -315,12 +318,16 @@ TEST_F(MwtoolPayload, DamagedArchivesFailWithTheirCode) {
         {"table cut short", recompressed(raw.substr(0, table - 1)), "7", true},
         {"changed byte, CRC-32 unchanged", recompressed(changed), "3", false},
     };
+    EXPECT_EQ(Payload({"verify", archive}).code, 0);
     for (const auto& c : cases) {
         fs::remove_all(out / "install");
         mwtest::WriteFile(out / "bad.bz2", c.bytes);
         const Result t = Payload({"test", out / "bad.bz2"});
         EXPECT_EQ(t.code, 1) << c.what;
         EXPECT_EQ(t.out, c.code + "\n") << c.what << ": " << t.err;
+        // The check alone fails exactly where the compressed stream is bad.
+        const bool streamBad = c.code == "4" || c.code == "6";
+        EXPECT_EQ(Payload({"verify", out / "bad.bz2"}).code, streamBad ? 1 : 0) << c.what;
         const Result x =
             Payload({"extract", out / "bad.bz2", "--install-folder", out / "install", "--quiet"});
         EXPECT_EQ(x.code, 1) << c.what;

@@ -271,5 +271,25 @@ TEST_F(Chooser, TheTreeIsFilledOneLevelAtATimeWhenExpanded) {
         seen);
 }
 
+// A toolkit that cannot make windows (no display, no template).
+class NoWindows final : public platform::UiToolkit {
+public:
+    std::unique_ptr<platform::Dialog> CreateDialog(const platform::DialogTemplate&,
+                                                   platform::Dialog*, platform::Window*) override {
+        return nullptr;
+    }
+    void PumpEvents() override {}
+    bool IsHeadless() const override { return true; }
+    void SetImageSource(platform::ImageSource) override {}
+};
+
+TEST_F(Chooser, AChooserThatCannotOpenSaysSoAndChoosesNothing) {
+    NoWindows none;
+    EXPECT_EQ(BrowseForFolder(none, "/opt", "Arbolux 7", "Choose"), "");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, SystemErrorText(kEFail, 0));
+    EXPECT_EQ(boxes.shown[0].type & 0xF0, platform::mb::IconExclamation);
+}
+
 }  // namespace
 }  // namespace mw

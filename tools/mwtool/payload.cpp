@@ -3,6 +3,8 @@
 //   payload create OUT MANIFEST [--sort]
 //   payload list FILE
 //   payload test FILE
+//   payload verify FILE   (only the check the installer makes before writing:
+//                          exit 0 when intact, 1 with the error 4 or 6)
 //   payload extract FILE --install-folder DIR [--temp-folder DIR]
 //                        [--sample-folder-name TEXT] [--quiet]
 //
@@ -38,7 +40,7 @@ namespace fs = std::filesystem;
 using mw::notification;
 
 constexpr const char* kUsage =
-    "payload create OUT MANIFEST [--sort] | list FILE | test FILE | "
+    "payload create OUT MANIFEST [--sort] | list FILE | test FILE | verify FILE | "
     "extract FILE --install-folder DIR [--temp-folder DIR] [--sample-folder-name TEXT] [--quiet]";
 
 int Usage() {
@@ -223,6 +225,16 @@ int Test(const std::string& path) {
     return 1;
 }
 
+int VerifyCommand(const std::string& path) {
+    mw::PayloadSource source;
+    if (auto ec = source.OpenFile(path)) throw fs::filesystem_error("cannot open", path, ec);
+    if (source.Verify()) return 0;
+    const std::error_code code = mw::make_error_code(mw::CompressError::VerificationFailed);
+    std::printf("%s\n", mw::ErrorCodeText(code).c_str());
+    std::fprintf(stderr, "mwtool payload verify: %s: %s\n", path.c_str(), CodeLine(code).c_str());
+    return 1;
+}
+
 int ExtractCommand(const mwtool::Args& args) {
     std::string file, installFolder, tempFolder, sampleFolderName;
     bool haveInstall = false, quiet = false;
@@ -299,6 +311,7 @@ int Payload(const mwtool::Args& args) {
         if (args.size() != 2) return Usage();
         if (sub == "list") return List(args[1]);
         if (sub == "test") return Test(args[1]);
+        if (sub == "verify") return VerifyCommand(args[1]);
     } catch (const boost::iostreams::bzip2_error& e) {
         const std::error_code code = mw::make_error_code(mw::CompressError::Bzip2Error);
         std::fprintf(stderr, "mwtool payload %s: %s\n", sub.c_str(), CodeLine(code).c_str());

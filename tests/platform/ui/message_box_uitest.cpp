@@ -108,10 +108,16 @@ bool SendCloseRequest(unsigned long window) {
 }
 
 // Keys go to the box's own window: other tests may show windows on the same
-// display at the same time.
-bool SendKey(unsigned long window, const std::string& key) {
-    std::string cmd = "xdotool key --window " + std::to_string(window) + " " + key;
-    return std::system(cmd.c_str()) == 0;
+// display at the same time. xdotool types into the focused window with the
+// XTEST extension; when the box closes on the key press it cannot send the
+// release to the window any more and the key stays down in the server
+// (repeating into the next box), so the release is sent once more without a
+// window. The command's status is not looked at for the same reason: the
+// answers the tests read tell whether the key arrived.
+void SendKey(unsigned long window, const std::string& key) {
+    std::string cmd = "xdotool key --window " + std::to_string(window) + " " + key +
+                      " 2>/dev/null; xdotool keyup " + key + " 2>/dev/null";
+    (void)std::system(cmd.c_str());
 }
 
 class RealMessageBoxTest : public ::testing::Test {
@@ -147,7 +153,7 @@ protected:
                 if (action == "close") {
                     SendCloseRequest(window);
                 } else if (action.rfind("key:", 0) == 0) {
-                    if (!SendKey(window, action.substr(4))) ADD_FAILURE() << "xdotool failed";
+                    SendKey(window, action.substr(4));
                 }
                 std::this_thread::sleep_for(150ms);
             }

@@ -1,0 +1,446 @@
+#include "engine/bzip2_blocks.hpp"
+
+#include <bzlib.h>
+
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/processors.hpp"
+
+namespace mw {
+
+namespace {
+
+constexpr uint64_t kBlockMagic = 0x314159265359;
+constexpr uint64_t kEndMagic = 0x177245385090;
+constexpr uint64_t kHeaderBits = 32;  // "BZh" and the block size digit
+constexpr uint64_t kEndBits = 48 + 32;
+// Magic, CRC, randomised flag, origin pointer, the first used-bytes map: a
+// piece shorter than this holds no block.
+constexpr uint64_t kShortestBlockBits = 48 + 32 + 1 + 24 + 16;
+// Pieces a failed one may be joined with before the sequential decoder is
+// asked; more than one chance magic inside one block is beyond belief.
+constexpr int kMaxJoins = 4;
+constexpr std::size_t kChunk = 64 * 1024;
+// Bits scanned for magics at a time, ahead of the blocks being decoded.
+constexpr uint64_t kScanBits = uint64_t(256) * 1024 * 8;
+
+// The bytes as a sequence of bits, most significant bit of each byte first.
+class Bits {
+public:
+    Bits(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+
+    // The 64 bits from bit `at`; bits past the end read as 0.
+    uint64_t Word(uint64_t at) const {
+        const std::size_t i = static_cast<std::size_t>(at >> 3);
+        const unsigned shift = static_cast<unsigned>(at & 7);
+        uint64_t v = 0;
+        if (i + 9 <= size_) {
+            for (int k = 0; k < 8; ++k) v = (v << 8) | data_[i + k];
+            if (shift) v = (v << shift) | (data_[i + 8] >> (8 - shift));
+            return v;
+        }
+        for (int k = 0; k < 9; ++k) {
+            const uint64_t byte = i + k < size_ ? data_[i + k] : 0;
+            if (k < 8) {
+                v = (v << 8) | byte;
+            } else if (shift) {
+                v = (v << shift) | (byte >> (8 - shift));
+            }
+        }
+        return v;
+    }
+    // `count` (1 to 64) bits from bit `at`.
+    uint64_t Take(uint64_t at, unsigned count) const { return Word(at) >> (64 - count); }
+
+    const unsigned char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    const unsigned char* data_;
+    std::size_t size_;
+};
+
+// For a magic at bit 8i + s, bytes i + 1 and i + 2 lie wholly inside it and
+// are fixed by s: two table looks per byte rule out all but a few places.
+struct MagicTables {
+    std::array<uint8_t, 256> second{}, third{};
+    MagicTables() {
+        for (unsigned s = 0; s < 8; ++s) {
+            second[(kBlockMagic >> (32 + s)) & 0xFF] |= uint8_t(1u << s);
+            third[(kBlockMagic >> (24 + s)) & 0xFF] |= uint8_t(1u << s);
+        }
+    }
+};
+
+void ScanMagics(const Bits& bits, uint64_t from, uint64_t to, std::vector<uint64_t>& out) {
+    static const MagicTables tables;
+    if (to > uint64_t(bits.size()) * 8) to = uint64_t(bits.size()) * 8;
+    if (to < from + 48) return;
+    const uint64_t last = to - 48;  // the last place a whole magic fits
+    const unsigned char* d = bits.data();
+    for (uint64_t i = from >> 3; i <= last >> 3; ++i) {
+        const unsigned mask = tables.second[d[i + 1]] & tables.third[d[i + 2]];
+        if (!mask) continue;
+        for (unsigned s = 0; s < 8; ++s) {
+            const uint64_t at = i * 8 + s;
+            if ((mask >> s & 1) && at >= from && at <= last && bits.Take(at, 48) == kBlockMagic)
+                out.push_back(at);
+        }
+    }
+}
+
+// Writes bits most significant first into a small buffer.
+class BitWriter {
+public:
+    explicit BitWriter(unsigned char* out) : out_(out) {}
+    void Put(uint64_t value, unsigned count) {
+        while (count-- > 0) {
+            acc_ = static_cast<unsigned>(acc_ << 1 | (value >> count & 1));
+            if (++live_ == 8) {
+                out_[length_++] = static_cast<unsigned char>(acc_);
+                acc_ = live_ = 0;
+            }
+        }
+    }
+    std::size_t Finish() {
+        if (live_) Put(0, 8 - live_);
+        return length_;
+    }
+
+private:
+    unsigned char* out_;
+    unsigned acc_ = 0, live_ = 0;
+    std::size_t length_ = 0;
+};
+
+struct Buffers {
+    std::unique_ptr<unsigned char[]> in{new unsigned char[kChunk]};
+    std::unique_ptr<char[]> out{new char[kChunk]};
+};
+
+struct BzStream {
+    bz_stream z{};
+    bool ready = false;
+    BzStream() { ready = BZ2_bzDecompressInit(&z, 0, 0) == BZ_OK; }
+    ~BzStream() {
+        if (ready) BZ2_bzDecompressEnd(&z);
+    }
+};
+
+// Decodes the bits [begin, end), which start with a block magic, as a stream
+// of that one block: the stream's header, the block moved to a byte
+// boundary, and an end marker whose combined CRC is the block's own. True
+// only when the decoder took every bit of it and ended the stream on that
+// marker; `crc` is the block's CRC.
+bool DecodeAsOneBlock(const Bits& bits, char level, uint64_t begin, uint64_t end, uint32_t& crc,
+                      Buffers& buffers) {
+    if (end < begin + kShortestBlockBits) return false;
+    crc = static_cast<uint32_t>(bits.Take(begin + 48, 32));
+    const uint64_t words = (end - begin) / 64;
+    const unsigned rest = static_cast<unsigned>((end - begin) % 64);
+    unsigned char tail[32];
+    BitWriter writer(tail);
+    if (rest) writer.Put(bits.Take(begin + words * 64, rest), rest);
+    writer.Put(kEndMagic, 48);
+    writer.Put(crc, 32);
+    const std::size_t tailLength = writer.Finish();
+
+    BzStream stream;
+    if (!stream.ready) return false;
+    bz_stream& z = stream.z;
+    bool headerDone = false, tailDone = false;
+    uint64_t word = 0;
+    for (;;) {
+        if (z.avail_in == 0) {
+            unsigned char* in = buffers.in.get();
+            std::size_t length = 0;
+            if (!headerDone) {
+                std::memcpy(in, "BZh", 3);
+                in[3] = static_cast<unsigned char>(level);
+                length = 4;
+                headerDone = true;
+            }
+            for (; word < words && length + 8 <= kChunk; ++word, length += 8) {
+                const uint64_t v = bits.Word(begin + word * 64);
+                for (int k = 0; k < 8; ++k)
+                    in[length + k] = static_cast<unsigned char>(v >> (56 - 8 * k));
+            }
+            if (word == words && !tailDone && length + tailLength <= kChunk) {
+                std::memcpy(in + length, tail, tailLength);
+                length += tailLength;
+                tailDone = true;
+            }
+            z.next_in = reinterpret_cast<char*>(in);
+            z.avail_in = static_cast<unsigned>(length);
+        }
+        z.next_out = buffers.out.get();
+        z.avail_out = static_cast<unsigned>(kChunk);
+        const int result = BZ2_bzDecompress(&z);
+        if (result == BZ_STREAM_END) return tailDone && z.avail_in == 0;
+        if (result != BZ_OK) return false;
+        // All of it given, and the decoder wants more: the block runs on.
+        if (tailDone && z.avail_in == 0 && z.avail_out != 0) return false;
+    }
+}
+
+uint32_t Combine(uint32_t combined, uint32_t blockCrc) {
+    return ((combined << 1) | (combined >> 31)) ^ blockCrc;
+}
+
+// The pieces between magics, decoded by the workers while the caller's
+// thread finds more and takes the results in order.
+class BlockPool {
+public:
+    BlockPool(const Bits& bits, char level, unsigned workers)
+        : bits_(bits), level_(level), window_(workers + 2) {
+        try {
+            buffers_.resize(workers);
+            for (unsigned i = 0; i < workers; ++i)
+                threads_.emplace_back([this, i] { Work(buffers_[i]); });
+        } catch (...) {
+            Stop();
+            throw;
+        }
+    }
+    ~BlockPool() { Stop(); }
+
+    bool Full() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return pieces_.size() >= window_;
+    }
+    bool Empty() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return pieces_.empty();
+    }
+    void Add(uint64_t begin, uint64_t end) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pieces_.push_back(Piece{begin, end});
+        }
+        queued_.notify_one();
+    }
+    struct Result {
+        uint64_t begin = 0, end = 0;
+        uint32_t crc = 0;
+        bool ok = false;
+    };
+    // The oldest piece, once decoded. There must be one.
+    Result Next() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return pieces_.front().state == Piece::Done; });
+        const Piece& p = pieces_.front();
+        Result r{p.begin, p.end, p.crc, p.ok};
+        pieces_.pop_front();
+        ++first_;
+        return r;
+    }
+
+private:
+    struct Piece {
+        uint64_t begin, end;
+        enum State { Queued, Taken, Done } state = Queued;
+        uint32_t crc = 0;
+        bool ok = false;
+    };
+
+    void Work(Buffers& buffers) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            queued_.wait(lock, [this] { return stop_ || next_ < first_ + pieces_.size(); });
+            if (stop_) return;
+            const std::size_t index = next_++;
+            Piece& piece = pieces_[index - first_];
+            piece.state = Piece::Taken;
+            const uint64_t begin = piece.begin, end = piece.end;
+            lock.unlock();
+            uint32_t crc = 0;
+            const bool ok = DecodeAsOneBlock(bits_, level_, begin, end, crc, buffers);
+            lock.lock();
+            // A taken piece is never removed before it is done.
+            Piece& same = pieces_[index - first_];
+            same.crc = crc;
+            same.ok = ok;
+            same.state = Piece::Done;
+            done_.notify_all();
+        }
+    }
+
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        queued_.notify_all();
+        for (auto& t : threads_) t.join();
+        threads_.clear();
+    }
+
+    const Bits& bits_;
+    const char level_;
+    const std::size_t window_;
+    std::mutex mutex_;
+    std::condition_variable queued_, done_;
+    std::deque<Piece> pieces_;
+    std::size_t first_ = 0;  // number of the piece at the front
+    std::size_t next_ = 0;   // number of the next piece to decode
+    bool stop_ = false;
+    std::vector<Buffers> buffers_;
+    std::vector<std::thread> threads_;
+};
+
+// Finds the pieces between block magics, ahead of the decoding.
+class PieceFinder {
+public:
+    PieceFinder(const Bits& bits, uint64_t end) : bits_(bits), end_(end) {}
+    bool Done() const { return done_; }
+    // Adds the pieces of the next stretch of bits.
+    template <typename Add>
+    void More(const Add& add) {
+        const uint64_t to = std::min(scanned_ + kScanBits, end_);
+        found_.clear();
+        ScanMagics(bits_, scanned_, to, found_);
+        for (const uint64_t at : found_) {
+            add(last_, at);
+            last_ = at;
+        }
+        scanned_ = to;
+        if (to == end_) {
+            add(last_, end_);
+            done_ = true;
+        }
+    }
+
+private:
+    const Bits& bits_;
+    const uint64_t end_;
+    uint64_t last_ = kHeaderBits;         // start of the piece being found
+    uint64_t scanned_ = kHeaderBits + 1;  // the magic at the header is the first start
+    bool done_ = false;
+    std::vector<uint64_t> found_;
+};
+
+BlockCheck Check(const Bits& bits, unsigned workers, const ConsumedBytes& consumed) {
+    const std::size_t size = bits.size();
+    const unsigned char* d = bits.data();
+    if (size < 4 + 10 || std::memcmp(d, "BZh", 3) != 0 || d[3] < '1' || d[3] > '9')
+        return BlockCheck::Undecided;
+    const char level = static_cast<char>(d[3]);
+    // The end marker must be the last thing in the bytes: the decoder takes
+    // whole bytes, so it starts within the last 8 bits before its 80.
+    const uint64_t total = uint64_t(size) * 8;
+    uint64_t end = 0;
+    for (uint64_t at = total - kEndBits; at + kEndBits + 8 > total && at >= kHeaderBits; --at) {
+        if (bits.Take(at, 48) == kEndMagic) {
+            end = at;
+            break;
+        }
+    }
+    if (end <= kHeaderBits || bits.Take(kHeaderBits, 48) != kBlockMagic)
+        return BlockCheck::Undecided;  // no end found, or a stream without blocks
+    const auto stored = static_cast<uint32_t>(bits.Take(end + 48, 32));
+
+    PieceFinder finder(bits, end);
+    uint32_t combined = 0;
+    Buffers buffers;  // for joined pieces, decoded on this thread
+    auto settle = [&](uint64_t begin, uint64_t pieceEnd, bool ok, uint32_t crc, auto& next) {
+        // A piece that does not decode may be a block cut by a chance magic:
+        // join it with the pieces after it until the block is whole.
+        for (int joins = 0; !ok; ++joins) {
+            if (joins == kMaxJoins) return false;
+            uint64_t nextEnd = 0;
+            if (!next(nextEnd)) return false;
+            pieceEnd = nextEnd;
+            ok = DecodeAsOneBlock(bits, level, begin, pieceEnd, crc, buffers);
+        }
+        combined = Combine(combined, crc);
+        if (consumed) consumed(pieceEnd / 8);
+        return true;
+    };
+
+    if (workers <= 1) {
+        std::deque<std::pair<uint64_t, uint64_t>> pieces;
+        auto add = [&](uint64_t b, uint64_t e) { pieces.emplace_back(b, e); };
+        auto next = [&](uint64_t& nextEnd) {
+            while (pieces.empty() && !finder.Done()) finder.More(add);
+            if (pieces.empty()) return false;
+            nextEnd = pieces.front().second;
+            pieces.pop_front();
+            return true;
+        };
+        for (;;) {
+            while (pieces.empty() && !finder.Done()) finder.More(add);
+            if (pieces.empty()) break;
+            const auto [b, e] = pieces.front();
+            pieces.pop_front();
+            uint32_t crc = 0;
+            const bool ok = DecodeAsOneBlock(bits, level, b, e, crc, buffers);
+            if (!settle(b, e, ok, crc, next)) return BlockCheck::Undecided;
+        }
+    } else {
+        BlockPool pool(bits, level, workers);
+        auto add = [&](uint64_t b, uint64_t e) { pool.Add(b, e); };
+        auto fill = [&] {
+            while (!finder.Done() && !pool.Full()) finder.More(add);
+        };
+        auto next = [&](uint64_t& nextEnd) {
+            fill();
+            while (pool.Empty() && !finder.Done()) finder.More(add);
+            if (pool.Empty()) return false;
+            nextEnd = pool.Next().end;  // its own result no longer matters
+            return true;
+        };
+        for (;;) {
+            fill();
+            if (pool.Empty()) break;
+            const BlockPool::Result r = pool.Next();
+            if (!settle(r.begin, r.end, r.ok, r.crc, next)) return BlockCheck::Undecided;
+        }
+    }
+    return combined == stored ? BlockCheck::Intact : BlockCheck::Undecided;
+}
+
+}  // namespace
+
+BlockCheck CheckBzip2Blocks(const char* data, std::size_t size, unsigned workers,
+                            const ConsumedBytes& consumed) {
+    try {
+        return Check(Bits(reinterpret_cast<const unsigned char*>(data), size),
+                     std::max(workers, 1u), consumed);
+    } catch (const std::exception&) {
+        // No thread or no memory for the pool: the sequential decoder decides.
+        return BlockCheck::Undecided;
+    }
+}
+
+std::vector<uint64_t> FindBlockMagics(const char* data, std::size_t size, uint64_t fromBit,
+                                      uint64_t toBit) {
+    std::vector<uint64_t> out;
+    ScanMagics(Bits(reinterpret_cast<const unsigned char*>(data), size), fromBit, toBit, out);
+    return out;
+}
+
+unsigned VerifyWorkers() {
+    if (const char* forced = std::getenv("MW_VERIFY_THREADS")) {
+        char* endp = nullptr;
+        const unsigned long n = std::strtoul(forced, &endp, 10);
+        if (endp != forced && *endp == '\0' && n >= 1 && n <= 256) return static_cast<unsigned>(n);
+    }
+    unsigned workers = platform::UsableProcessors();
+    // A decoder of 900,000-byte blocks holds 3.6 MB and its buffers; let the
+    // workers take no more than an eighth of what is free.
+    constexpr uint64_t kPerWorker = uint64_t(4) << 20;
+    if (const uint64_t free = platform::AvailableMemory(); free > 0)
+        workers = static_cast<unsigned>(
+            std::min<uint64_t>(workers, std::max<uint64_t>(1, free / 8 / kPerWorker)));
+    return std::min(workers, 64u);
+}
+
+}  // namespace mw

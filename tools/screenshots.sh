@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Starts the wizard under Xvfb in English, French and German and saves every
+# page, the exit question, the folder chooser and the About box as PNG files
+# under docs/screenshots/ (<language>-<what>.png). The installer runs as the
+# current user into a scratch MW_ROOT; nothing is installed.
+#   tools/screenshots.sh [build-folder]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+cmake --build "$build" -j2 --target InstallArbolux7.13c xshot >/dev/null
+out=docs/screenshots
+mkdir -p "$out"
+
+xvfb_pid=""
+work=$(mktemp -d /tmp/mw-shots.XXXXXX)
+cleanup() {
+  [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+for n in $(seq 150 170); do
+  [ -e "/tmp/.X11-unix/X$n" ] && continue
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+  xvfb_pid=$!
+  sleep 1
+  if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
+  xvfb_pid=""
+done
+[ -n "$xvfb_pid" ] || { echo "no X server could be started" >&2; exit 1; }
+
+dump="$work/dump.txt"
+# The last record of a window class in the dump, one control a line.
+last_record() { awk -v cls="$1" '$1=="window"{keep=($2==cls); if(keep) rec=""} keep{rec=rec $0 "\n"} END{printf "%s", rec}' "$dump"; }
+# Screen centre of control ID in the last record of CLASS.
+centre() {
+  last_record "$1" | awk -F'\t' -v id="$2" '
+    $1=="window"{wx=$4; wy=$5}
+    $1=="control" && $3==id {print wx+$5+int($7/2), wy+$6+int($8/2); exit}'
+}
+click() { local xy; xy=$(centre "$1" "$2"); xdotool mousemove ${xy% *} ${xy#* } click 1; settle; }
+key() { xdotool key "$@"; settle; }
+settle() { sleep 0.4; }
+wait_class() {
+  for _ in $(seq 100); do
+    if xdotool search --onlyvisible --class "$1" >/dev/null 2>&1; then settle; return 0; fi
+    sleep 0.1
+  done
+  echo "no window of class $1" >&2; return 1
+}
+shot() { build/bin/xshot "$(xdotool search --onlyvisible --class "$1" | tail -1)" "$out/$2.png"; echo "$out/$2.png"; }
+
+for lang in en:en_US de:de_DE fr:fr_FR; do
+  tag=${lang%%:*}; locale=${lang#*:}
+  root="$work/root-$tag"; mkdir -p "$root/home"
+  rm -f "$dump"
+  MW_ROOT="$root" HOME="$root/home" MW_NO_ELEVATION=1 LANG="$locale.UTF-8" LC_ALL="$locale.UTF-8" \
+    MW_UI_DUMP="$dump" "$build/bin/InstallArbolux7.13c" >/dev/null 2>&1 &
+  app_pid=$!
+  wait_class Wizard
+  shot Wizard "$tag-1-start"
+  key Return;              shot Wizard "$tag-2-method"
+  click Wizard 1019
+  key Return;              shot Wizard "$tag-3-folder"
+  click Wizard 1006;       wait_class FolderBrowser; shot FolderBrowser "$tag-3b-folder-chooser"
+  key Escape
+  key Return;              shot Wizard "$tag-4-shortcuts"
+  key Return;              shot Wizard "$tag-5-progress"
+  key Escape;              wait_class MessageBox; shot MessageBox "$tag-6-exit-question"
+  key Return  # No, the default
+  key alt+space Up Return; wait_class About; shot About "$tag-7-about"
+  key Return
+  kill "$app_pid" 2>/dev/null || true; wait "$app_pid" 2>/dev/null || true; app_pid=""
+done
