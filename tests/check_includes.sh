@@ -6,7 +6,9 @@
 # the resource compiler
 # platform/rc only by tools and tests; the test doubles platform/testing only
 # by tests and benchmarks; FLTK and X11 headers appear only in platform/ui,
-# its tests and the product's own programs (which have windows of their own). Prints every offending line and fails when there is one.
+# its tests, the product's own programs (which have windows of their own) and
+# tools other than mwtool. The installer's main (app/main.cpp) stands above
+# every layer. Prints every offending line and fails when there is one.
 set -uo pipefail
 root="${1:-$(dirname "$0")/..}"
 cd "$root" || exit 2
@@ -49,6 +51,8 @@ while IFS= read -r file; do
         if [[ $text =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\<(FL|X11)/ ]]; then
             case "$file" in
                 platform/ui/* | tests/platform/ui/* | tests/wizard/* | product/*) ;;
+                tools/mwtool/*) fail "$file:$n" "mwtool links no toolkit: $text" ;;
+                tools/*) ;;  # other tools (screenshots) are no part of the installer
                 *) fail "$file:$n" "toolkit header outside the user-interface layer: $text" ;;
             esac
             continue
@@ -77,6 +81,7 @@ while IFS= read -r file; do
         esac
         case "$from" in
             platform | platform/rc | platform/ui | platform/testing) from_rank=0 ;;
+            app) [ "$file" = app/main.cpp ] && from_rank=9 || from_rank=3 ;;
             *) from_rank=$(rank "$from") ;;
         esac
         to_rank=$(rank "$target")
