@@ -121,15 +121,67 @@ private:
     std::size_t length_ = 0;
 };
 
+// A worker's decoder tables, kept from block to block and given back to the
+// system when the worker ends: freed through the C library they would stay
+// with the process (its heaps keep what a thread freed), and the extraction
+// after the check would add its own on top.
+class DecoderMemory {
+public:
+    DecoderMemory() = default;
+    DecoderMemory(const DecoderMemory&) = delete;
+    DecoderMemory& operator=(const DecoderMemory&) = delete;
+    ~DecoderMemory() {
+        for (auto& slot : slots_) platform::UnmapPages(slot.pages, slot.size);
+    }
+
+    static void* Allocate(void* self, int items, int size) {
+        return static_cast<DecoderMemory*>(self)->Take(std::size_t(items) * std::size_t(size));
+    }
+    static void Free(void* self, void* p) { static_cast<DecoderMemory*>(self)->Give(p); }
+
+private:
+    struct Slot {
+        void* pages = nullptr;
+        std::size_t size = 0;
+        bool used = false;
+    };
+    void* Take(std::size_t size) {
+        for (auto& slot : slots_) {
+            if (slot.pages && !slot.used && slot.size == size) {
+                slot.used = true;
+                return slot.pages;
+            }
+        }
+        for (auto& slot : slots_) {
+            if (slot.used) continue;
+            platform::UnmapPages(slot.pages, slot.size);
+            slot = Slot{platform::MapPages(size), size, true};
+            return slot.pages;
+        }
+        return nullptr;  // the decoder asks for two tables at a time
+    }
+    void Give(void* p) {
+        for (auto& slot : slots_)
+            if (slot.pages == p) slot.used = false;
+    }
+    std::array<Slot, 4> slots_;
+};
+
 struct Buffers {
     std::unique_ptr<unsigned char[]> in{new unsigned char[kChunk]};
     std::unique_ptr<char[]> out{new char[kChunk]};
+    DecoderMemory memory;
 };
 
 struct BzStream {
     bz_stream z{};
     bool ready = false;
-    BzStream() { ready = BZ2_bzDecompressInit(&z, 0, 0) == BZ_OK; }
+    explicit BzStream(DecoderMemory& memory) {
+        z.bzalloc = &DecoderMemory::Allocate;
+        z.bzfree = &DecoderMemory::Free;
+        z.opaque = &memory;
+        ready = BZ2_bzDecompressInit(&z, 0, 0) == BZ_OK;
+    }
     ~BzStream() {
         if (ready) BZ2_bzDecompressEnd(&z);
     }
@@ -153,7 +205,7 @@ bool DecodeAsOneBlock(const Bits& bits, char level, uint64_t begin, uint64_t end
     writer.Put(crc, 32);
     const std::size_t tailLength = writer.Finish();
 
-    BzStream stream;
+    BzStream stream(buffers.memory);
     if (!stream.ready) return false;
     bz_stream& z = stream.z;
     bool headerDone = false, tailDone = false;
@@ -200,11 +252,11 @@ uint32_t Combine(uint32_t combined, uint32_t blockCrc) {
 class BlockPool {
 public:
     BlockPool(const Bits& bits, char level, unsigned workers)
-        : bits_(bits), level_(level), window_(workers + 2) {
+        : bits_(bits), level_(level), window_(workers + 1) {
         try {
-            buffers_.resize(workers);
+            for (unsigned i = 0; i < workers; ++i) buffers_.push_back(std::make_unique<Buffers>());
             for (unsigned i = 0; i < workers; ++i)
-                threads_.emplace_back([this, i] { Work(buffers_[i]); });
+                threads_.emplace_back([this, i] { Work(*buffers_[i]); });
         } catch (...) {
             Stop();
             throw;
@@ -292,7 +344,7 @@ private:
     std::size_t first_ = 0;  // number of the piece at the front
     std::size_t next_ = 0;   // number of the next piece to decode
     bool stop_ = false;
-    std::vector<Buffers> buffers_;
+    std::vector<std::unique_ptr<Buffers>> buffers_;
     std::vector<std::thread> threads_;
 };
 

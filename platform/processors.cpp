@@ -1,6 +1,7 @@
 #include "platform/processors.hpp"
 
 #include <sched.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,6 +34,15 @@ uint64_t AvailableMemory() {
     }
     const long pages = ::sysconf(_SC_AVPHYS_PAGES), page = ::sysconf(_SC_PAGESIZE);
     return pages > 0 && page > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(page) : 0;
+}
+
+void* MapPages(std::size_t size) {
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void UnmapPages(void* pages, std::size_t size) {
+    if (pages) ::munmap(pages, size);
 }
 
 }  // namespace mw::platform
