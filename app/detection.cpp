@@ -63,7 +63,9 @@ const std::string& InstalledProgramPath() {
     if (!cache) {
         std::optional<std::string> path =
             ReadString(makerKey, ProductKeyName(productCode) + " Path");
-        cache = path && Exists(*path) ? *path : std::string();
+        // The status check follows links: a dangling one is no program.
+        cache =
+            path && Exists(*path) && platform::ExistsFollowingLinks(*path) ? *path : std::string();
     }
     return *cache;
 }

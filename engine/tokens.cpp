@@ -175,18 +175,23 @@ std::string ResolveDestination(std::string_view directory, const DestinationFold
                      : CallerFolder(folders.tempFolder, "the work folder");
     } else if (*token == DestinationToken::SamplePath) {
         const std::string& name = folders.sampleFolderName;
-        Found desktop = FindShellFolder(csidl::CommonDesktopDirectory, csidl::DesktopDirectory);
-        if (name.empty()) {
-            folder = desktop.path;
-        } else if (name[0] == '/') {
+        // An absolute sample folder needs no desktop: it is found even on a
+        // machine that has none.
+        if (!name.empty() && name[0] == '/') {
             folder = CallerFolder(name, "the sample folder");
         } else {
-            for (const auto& e : Elements(name))
-                if (IsDotElement(e)) Unexpected("the sample folder name has a '.' or '..' element");
-            folder = JoinPath(desktop.path, name);
-            // Only a folder below the all-user desktop is opened to all users;
-            // below the user's own desktop it stays the user's.
-            if (desktop.primary) ListOnce(foldersToOpen, folder);
+            Found desktop = FindShellFolder(csidl::CommonDesktopDirectory, csidl::DesktopDirectory);
+            if (name.empty()) {
+                folder = desktop.path;
+            } else {
+                for (const auto& e : Elements(name))
+                    if (IsDotElement(e))
+                        Unexpected("the sample folder name has a '.' or '..' element");
+                folder = JoinPath(desktop.path, name);
+                // Only a folder below the all-user desktop is opened to all
+                // users; below the user's own desktop it stays the user's.
+                if (desktop.primary) ListOnce(foldersToOpen, folder);
+            }
         }
     } else {
         Found found = FindShellFolder(row->folder, row->fallback);

@@ -477,17 +477,20 @@ void InstallJournal::UndoUninstallKey(const JournalEntry& entry) {
     platform::Registry& registry = platform::MachineRegistry();
     PrivilegeScope restore("SeRestorePrivilege");
     std::error_code ec;
+    bool restored = false;
     if (registry.KeyExists(kUninstallKeyRoot, ec) && !ec) {
         std::string key = ProductUninstallKey();
         if (!entry.backupPath.empty()) {
             // The key existed before: bring its saved content back, also
             // when something removed it in the meantime.
-            if (!registry.CreateKey(key)) registry.RestoreKey(key, entry.backupPath);
+            restored = !registry.CreateKey(key) && !registry.RestoreKey(key, entry.backupPath);
         } else {
             registry.DeleteTree(key);
         }
     }
-    if (!entry.backupPath.empty()) RemoveBackup(entry.backupPath);
+    // The saved copy is all that is left of the earlier key until it is back
+    // in place: it stays in the backup folder otherwise.
+    if (restored) RemoveBackup(entry.backupPath);
 }
 
 void InstallJournal::WithdrawShortcut() {

@@ -96,6 +96,10 @@ FileSystem& Files();
 void SetFilesForTesting(FileSystem* fs);
 std::unique_ptr<FileSystem> MakeRealFileSystem();
 
+// Whether `path` names something once links are followed (a dangling link
+// names nothing), for checks that only read. Errors count as nothing there.
+bool ExistsFollowingLinks(const std::string& path);
+
 // A new private work folder (mode 0700, exclusive creation) in TempFolder(),
 // named "<prefix>XXXXXX". Running as root, EACCES when another user could
 // change the temporary folder or a folder above it (a sticky folder such as

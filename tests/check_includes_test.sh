@@ -22,6 +22,9 @@ cases=(
     'tools/mwtool/a.cpp|#include "platform/rc/resource_compiler.hpp"|pass'
     'platform/ui/a.cpp|#include "platform/message_box.hpp"|pass'
     'platform/ui/a.cpp|#include "engine/tokens.hpp"|fail'
+    'app/main.cpp|#include "wizard/run_wizard.hpp"|pass'
+    'tools/mwtool/a.cpp|#include <FL/Fl.H>|fail'
+    'tools/xshot/main.cpp|#include <X11/Xlib.h>|pass'
 )
 bad=0
 for c in "${cases[@]}"; do

@@ -134,6 +134,25 @@ TEST_F(DetectionTest, InstalledProgramPathNeedsAReadableValueNamingAnExistingFil
     }
 }
 
+// The status check follows links: a link to the program counts as the
+// program, a dangling one as no earlier installation.
+TEST_F(DetectionTest, InstalledProgramPathFollowsALink) {
+    const std::string link = program + ".link";
+    ASSERT_FALSE(registry->CreateKey(mw::makerKey));
+    ASSERT_FALSE(registry->SetValue(mw::makerKey, mw::installPathValue, RegValue::String(link)));
+    fs::create_symlink(program, link);
+    for (bool targetExists : {true, false}) {
+        SCOPED_TRACE(targetExists ? "link to the program" : "dangling link");
+        mw::ForgetInstalledProgramPathForTesting();
+        fs::remove(program);
+        if (targetExists) mwtest::WriteFile(program, "x");
+        EXPECT_EQ(mw::InstalledProgramPath(), targetExists ? link : "");
+    }
+    mw::InstallSettings settings;
+    mw::DetectPreviousInstallation(settings, 1252);
+    EXPECT_EQ(settings.previousState, mw::PreviousInstallState::None);
+}
+
 TEST_F(DetectionTest, InstalledProgramPathIsKeptForTheWholeProcess) {
     mwtest::WriteFile(program, "x");
     RegisterProgram(program);

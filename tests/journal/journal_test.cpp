@@ -507,6 +507,27 @@ TEST_F(JournalTest, AKeyThatExistedIsSavedAndRestored) {
     EXPECT_EQ(TempItems(), 0u);
 }
 
+// With the uninstall root out of reach, the earlier key cannot be put back:
+// its saved copy is kept instead of being deleted with the rest.
+TEST_F(JournalTest, UninstallKeyRollBackKeepsTheSavedCopyWhenTheRootIsUnreachable) {
+    ASSERT_FALSE(registry->CreateKey(kProductKey));
+    ASSERT_FALSE(registry->SetValue(kProductKey, "DisplayName", RegValue::String("Arbolux 7.12")));
+    ASSERT_TRUE(journal.RecordUninstallKey(true));
+    const std::string backup = journal.currentEntries.back().backupPath;
+    ASSERT_NE(backup, "");
+    ASSERT_FALSE(registry->DeleteTree(mw::kUninstallKeyRoot));
+    journal.MarkResult(true);
+    journal.RollBack();
+
+    ASSERT_TRUE(fs::is_regular_file(backup));
+    // The copy still holds the earlier key.
+    ASSERT_FALSE(registry->CreateKey(kProductKey));
+    ASSERT_FALSE(registry->RestoreKey(kProductKey, backup));
+    std::error_code ec;
+    EXPECT_EQ(registry->GetValue(kProductKey, "DisplayName", ec), RegValue::String("Arbolux 7.12"));
+    fs::remove_all(fs::path(backup).parent_path());
+}
+
 // A registry whose saves fail: the key that existed is then left alone by
 // RollBack instead of being deleted with everything in it.
 class NoSaveRegistry : public mw::platform::Registry {
