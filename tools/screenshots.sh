@@ -38,7 +38,7 @@ centre() {
     $1=="window"{wx=$4; wy=$5}
     $1=="control" && $3==id {print wx+$5+int($7/2), wy+$6+int($8/2); exit}'
 }
-click() { local xy; xy=$(centre "$1" "$2"); xdotool mousemove ${xy% *} ${xy#* } click 1; settle; }
+click() { local xy; xy=$(centre "$1" "$2"); xdotool mousemove ${xy% *} ${xy#* } mousedown 1 sleep 0.1 mouseup 1; settle; }
 key() { xdotool key "$@"; settle; }
 settle() { sleep 0.4; }
 wait_class() {
@@ -48,27 +48,52 @@ wait_class() {
   done
   echo "no window of class $1" >&2; return 1
 }
-shot() { build/bin/xshot "$(xdotool search --onlyvisible --class "$1" | tail -1)" "$out/$2.png"; echo "$out/$2.png"; }
+# The screen around the wizard, for its pop-up menus.
+shot_around() {
+  local geo; geo=$(last_record Wizard | awk -F'\t' '$1=="window"{print $4-10, $5-10, $6+20, $7+20; exit}')
+  sleep 0.3; build/bin/xshot root "$out/$1.png" $geo; echo "$out/$1.png"
+}
+# Escape until no window of the class is shown any more.
+close_class() {
+  for _ in $(seq 20); do
+    xdotool search --onlyvisible --class "$1" >/dev/null 2>&1 || { settle; return 0; }
+    xdotool key Escape; sleep 0.3
+  done
+  echo "the $1 window does not close" >&2; return 1
+}
+shot() { sleep 0.3; build/bin/xshot "$(xdotool search --onlyvisible --class "$1" | tail -1)" "$out/$2.png"; echo "$out/$2.png"; }
 
-for lang in en:en_US de:de_DE fr:fr_FR; do
-  tag=${lang%%:*}; locale=${lang#*:}
-  root="$work/root-$tag"; mkdir -p "$root/home"
+start_wizard() {
+  root="/tmp/mw-$tag"; rm -rf "$root"; mkdir -p "$root/home"
   rm -f "$dump"
   MW_ROOT="$root" HOME="$root/home" MW_NO_ELEVATION=1 LANG="$locale.UTF-8" LC_ALL="$locale.UTF-8" \
     MW_UI_DUMP="$dump" "$build/bin/InstallArbolux7.13c" >/dev/null 2>&1 &
   app_pid=$!
   wait_class Wizard
+}
+stop_wizard() {
+  kill "$app_pid" 2>/dev/null || true; wait "$app_pid" 2>/dev/null || true; app_pid=""
+  rm -rf "$root"
+}
+
+for lang in ${MW_SHOT_LANGS:-en:en_US de:de_DE fr:fr_FR}; do
+  tag=${lang%%:*}; locale=${lang#*:}
+  start_wizard
   shot Wizard "$tag-1-start"
-  key Return;              shot Wizard "$tag-2-method"
+  click Wizard 1;          shot Wizard "$tag-2-method"
   click Wizard 1019
-  key Return;              shot Wizard "$tag-3-folder"
+  click Wizard 1;          shot Wizard "$tag-3-folder"
   click Wizard 1006;       wait_class FolderBrowser; shot FolderBrowser "$tag-3b-folder-chooser"
-  key Escape
-  key Return;              shot Wizard "$tag-4-shortcuts"
-  key Return;              shot Wizard "$tag-5-progress"
+  close_class FolderBrowser
+  click Wizard 1;          shot Wizard "$tag-4-shortcuts"
+  click Wizard 1;          shot Wizard "$tag-5-progress"
   key Escape;              wait_class MessageBox; shot MessageBox "$tag-6-exit-question"
   key Return  # No, the default
-  key alt+space Up Return; wait_class About; shot About "$tag-7-about"
-  key Return
-  kill "$app_pid" 2>/dev/null || true; wait "$app_pid" 2>/dev/null || true; app_pid=""
+  key alt+space;           shot_around "$tag-7-window-menu"
+  key Up Return;           wait_class About; shot About "$tag-8-about"
+  stop_wizard
+  # The dropped language list, with every flag and name.
+  start_wizard
+  click Wizard 1023;       shot_around "$tag-1b-languages"
+  stop_wizard
 done

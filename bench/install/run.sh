@@ -7,7 +7,10 @@
 #   mwtool install INSTALLER     (start-up decisions, verify, extract with the
 #                                 journal, CRC-32 read-back, later steps, log)
 # their ratio, and the peak resident memory of each (from /usr/bin/time -v).
-# Each install goes into a fresh machine root (MW_ROOT) below WORK_DIR.
+# Each install goes into a fresh machine root (MW_ROOT) below WORK_DIR
+# (default: a new folder in the build folder, removed at the end; the
+# installer takes no machine root that another user could change, so not
+# below /tmp).
 #
 # Needs root (the installer refuses to run without it).
 # usage: bench/install/run.sh [BUILD_DIR] [WORK_DIR]
@@ -22,7 +25,7 @@ done
 [ "$(id -u)" = 0 ] || { echo "mwtool install needs root" >&2; exit 1; }
 command -v bzip2 >/dev/null || { echo "bzip2 is missing" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (package time)" >&2; exit 1; }
-if [ -n "${2:-}" ]; then work="$2"; mkdir -p "$work"; keep=1; else work=$(mktemp -d /tmp/mw-install-bench.XXXXXX); keep=0; fi
+if [ -n "${2:-}" ]; then work="$2"; mkdir -p "$work"; keep=1; else work=$(mktemp -d "$build/mw-install-bench.XXXXXX"); keep=0; fi
 cleanup() { [ "$keep" = 1 ] || rm -rf "$work"; }
 trap cleanup EXIT
 export MW_ROOT="$work/root" HOME="$work/home" TMPDIR="$work/tmp"

@@ -192,6 +192,11 @@ public:
 
     // ---- For the widgets ----
     void Send(const ControlEvent& event);
+    // Sends the event from the event loop once the widget's own handling
+    // (a mouse release, say) has finished: a handler that runs a modal
+    // dialog must not run inside a button's release, or FLTK keeps
+    // delivering the mouse to the pressed button and the dialog gets none.
+    void Post(const ControlEvent& event);
     Control* Find(int id);
     const Control* Find(int id) const;
     CFltkDialog& TopLevel() {
@@ -224,6 +229,13 @@ private:
     int OriginX() const { return parent_ ? group_->x() : 0; }
     int OriginY() const { return parent_ ? group_->y() : 0; }
     TreeItem TreeIdOf(const Control& c, Fl_Tree_Item* item) const;
+
+    struct Posted {
+        CFltkDialog* dialog;
+        ControlEvent event;
+    };
+    static void DeliverPosted(void* data);
+    std::vector<std::unique_ptr<Posted>> posted_;
 
     DialogTemplate template_;
     CFltkDialog* parent_;
@@ -305,17 +317,17 @@ void OnWidget(Fl_Widget* w, void* data) {
     switch (c->source.kind) {
         case ControlKind::CheckBox:
             c->checked = static_cast<Fl_Button*>(w)->value() != 0;
-            link->dialog->Send({link->id, Notify::Clicked, 0});
+            link->dialog->Post({link->id, Notify::Clicked, 0});
             break;
         case ControlKind::Edit:
             c->text = static_cast<Fl_Input*>(w)->value();
-            link->dialog->Send({link->id, Notify::TextChanged, 0});
+            link->dialog->Post({link->id, Notify::TextChanged, 0});
             break;
         case ControlKind::Tree:
             link->dialog->TreeCallback(link->id, static_cast<Fl_Tree*>(w));
             break;
         default:
-            link->dialog->Send({link->id, Notify::Clicked, 0});
+            link->dialog->Post({link->id, Notify::Clicked, 0});
     }
 }
 
@@ -381,6 +393,20 @@ public:
             fl_color(active_r() ? FL_FOREGROUND_COLOR : fl_inactive(FL_FOREGROUND_COLOR));
             fl_draw(label(), x() + 9, y() + fl_height() - fl_descent());
         }
+    }
+};
+
+// A static text: the text fills the control's rectangle (inside its frame),
+// without the 3 pixels FLTK keeps free on each side of a left- or
+// right-aligned label, so that a text measured to fit the control fits.
+class CLabel : public Fl_Box {
+public:
+    CLabel(int x, int y, int w, int h) : Fl_Box(x, y, w, h) {}
+    void draw() override {
+        draw_box();
+        const int inset = box() == FL_NO_BOX ? 0 : 2;
+        draw_label(x() + Fl::box_dx(box()) + inset, y() + Fl::box_dy(box()) + inset / 2,
+                   w() - Fl::box_dw(box()) - 2 * inset, h() - Fl::box_dh(box()) - inset);
     }
 };
 
@@ -561,7 +587,7 @@ void OnRadio(Fl_Widget* w, void* data) {
     }
     me->checked = true;
     static_cast<Fl_Button*>(w)->value(1);
-    d->Send({link->id, Notify::Clicked, 0});
+    d->Post({link->id, Notify::Clicked, 0});
 }
 
 void OnWindowClose(Fl_Widget*, void* data) {
@@ -605,6 +631,7 @@ CFltkDialog::CFltkDialog(const DialogTemplate& dialog, CFltkDialog* parent)
 }
 
 CFltkDialog::~CFltkDialog() {
+    for (auto& posted : posted_) Fl::remove_timeout(DeliverPosted, posted.get());
     for (CFltkDialog* child : children_) child->parent_ = nullptr;
     if (parent_) std::erase(parent_->children_, this);
     if (window_) {
@@ -647,7 +674,7 @@ void CFltkDialog::BuildControl(const DialogControl& s) {
             widget = new CCheckBox(x, y, w, h);
             break;
         case ControlKind::Text: {
-            auto* box = new Fl_Box(x, y, w, h);
+            auto* box = new CLabel(x, y, w, h);
             box->align(FL_ALIGN_INSIDE | FL_ALIGN_TOP | FL_ALIGN_WRAP | FL_ALIGN_CLIP |
                        ((s.flags & ctl::Right) ? FL_ALIGN_RIGHT : FL_ALIGN_LEFT));
             if (s.flags & ctl::Sunken) box->box(FL_THIN_DOWN_BOX);
@@ -820,6 +847,19 @@ Fl_Widget* CFltkDialog::DefaultWidget() {
     return nullptr;
 }
 
+void CFltkDialog::Post(const ControlEvent& event) {
+    posted_.push_back(std::make_unique<Posted>(Posted{this, event}));
+    Fl::add_timeout(0.0, DeliverPosted, posted_.back().get());
+}
+
+void CFltkDialog::DeliverPosted(void* data) {
+    auto* posted = static_cast<Posted*>(data);
+    CFltkDialog* dialog = posted->dialog;
+    const ControlEvent event = posted->event;
+    std::erase_if(dialog->posted_, [posted](const auto& p) { return p.get() == posted; });
+    dialog->Send(event);
+}
+
 void CFltkDialog::Send(const ControlEvent& event) {
     if (handler_) {
         Handler handler = handler_;
@@ -978,6 +1018,13 @@ void CFltkDialog::OpenList(int id) {
     if (!c || c->items.empty()) return;
     std::vector<Fl_Menu_Item> menu(c->items.size() + 1);
     std::vector<Fl_Multi_Label> labels(c->items.size());
+    std::vector<std::string> texts(c->items.size());
+    // Giving an image to a menu item once makes FLTK know how to draw image
+    // labels, which the multi-labels below need.
+    if (!c->imageViews.empty()) {
+        Fl_Menu_Item registration{};
+        c->imageViews.front()->label(&registration);
+    }
     for (std::size_t i = 0; i < c->items.size(); ++i) {
         const ListItem& item = c->items[i];
         Fl_Menu_Item& m = menu[i];
@@ -986,7 +1033,9 @@ void CFltkDialog::OpenList(int id) {
         if (item.image >= 0 && item.image < static_cast<int>(c->imageViews.size())) {
             labels[i].labela = reinterpret_cast<const char*>(c->imageViews[item.image].get());
             labels[i].typea = _FL_IMAGE_LABEL;
-            labels[i].labelb = item.text.c_str();
+            // A space keeps the name off its flag.
+            texts[i] = " " + item.text;
+            labels[i].labelb = texts[i].c_str();
             labels[i].typeb = FL_NORMAL_LABEL;
             labels[i].label(&m);
         } else {
@@ -1003,7 +1052,7 @@ void CFltkDialog::OpenList(int id) {
     if (position != c->selection) {
         c->selection = position;
         w->redraw();
-        Send({id, Notify::SelectionChanged, 0});
+        Post({id, Notify::SelectionChanged, 0});
     }
 }
 
@@ -1378,10 +1427,10 @@ void CFltkDialog::TreeCallback(int id, Fl_Tree* tree) {
     const TreeItem handle = item ? TreeIdOf(*c, item) : kTreeRoot;
     switch (tree->callback_reason()) {
         case FL_TREE_REASON_OPENED:
-            if (handle != kTreeRoot) Send({id, Notify::ItemExpanding, handle});
+            if (handle != kTreeRoot) Post({id, Notify::ItemExpanding, handle});
             break;
         case FL_TREE_REASON_SELECTED:
-            if (handle != kTreeRoot) Send({id, Notify::SelectionChanged, handle});
+            if (handle != kTreeRoot) Post({id, Notify::SelectionChanged, handle});
             break;
         default:
             break;

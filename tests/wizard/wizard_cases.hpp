@@ -6,6 +6,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <optional>
 #include <sstream>
@@ -20,14 +21,18 @@ namespace mwtest {
 struct WizardCase {
     const char* name;
     const char* lang;
-    bool newerInstalled;             // a newer version of the product is installed
-    std::vector<std::string> steps;  // "key:..." or "type:..."
+    bool newerInstalled;  // a newer version of the product is installed
+    // "key:..." or "type:..."; "wait:TEXT" lets the real window's driver wait
+    // until the dump shows TEXT (an installation takes its time; headless
+    // runs are synchronous and skip it).
+    std::vector<std::string> steps;
     // The last record of the wizard window.
     std::string title;
     int pageControl;                                        // a control only the expected page has
     std::vector<std::pair<int, std::string>> controlTexts;  // id and text on that page
     std::vector<std::string> boxes;  // texts of the message boxes shown, in order
     bool ends;                       // the steps end the wizard
+    bool installs = false;           // the product is installed afterwards
 };
 
 const std::string kEnglishTitle = "Installer \u2013 Arbolux 7.13c";
@@ -85,6 +90,26 @@ inline const std::vector<WizardCase>& WizardCases() {
            "already installed."}},
          {},
          true},
+        {"Quick install with Enter only: start, method, Install, Next, Exit",
+         "en_US.UTF-8",
+         false,
+         {"key:Return", "key:Return", "key:Return", "wait:\tExit\t", "key:Return", "key:Return"},
+         kEnglishTitle,
+         1016,
+         {{1016, "Installation is complete."}, {2, "Exit"}},
+         {},
+         true,
+         true},
+        {"A relative folder fails with error 7, writes nothing and offers Install again",
+         "en_US.UTF-8",
+         false,
+         {"key:Return", "key:Tab", "key:Tab", "key:Tab", "key:Down", "key:Return", "key:Tab",
+          "key:Tab", "key:Tab", "type:relative/folder", "key:Return", "key:Return", "key:Return"},
+         kEnglishTitle,
+         1015,
+         {{1, "Install"}, {1003, "Installation failed (Error Code 7)."}},
+         {},
+         false},
     };
     return cases;
 }
@@ -156,6 +181,28 @@ inline void ExpectWizardCase(const WizardCase& c, const std::string& dump) {
         EXPECT_TRUE(found) << "control " << id;
     }
     EXPECT_EQ(BoxTexts(dump), c.boxes);
+}
+
+// What an installation leaves, as the unattended install leaves it: the
+// program named by the maker's key, and its install log beside the
+// uninstaller; or, for a run that must not install, no registration at all.
+inline void ExpectInstalled(const WizardCase& c, const ScratchDir& root) {
+    EnvGuard env;
+    env.Set("MW_ROOT", root.path());
+    const RunResult path = RunProgram(
+        BinPath("mwtool"), {"reg", "query", "Software\\Meridan Works", "Arbolux 7 Path"});
+    if (!c.installs) {
+        if (!c.newerInstalled) EXPECT_NE(path.code, 0) << "nothing may be registered: " << path.out;
+        return;
+    }
+    ASSERT_EQ(path.code, 0) << path.err;
+    const std::size_t quote = path.out.find('"', path.out.find("sz:"));
+    const std::string program = path.out.substr(quote + 1, path.out.rfind('"') - quote - 1);
+    EXPECT_EQ(access(program.c_str(), X_OK), 0) << program;
+    const RunResult uninstall = RunProgram(
+        BinPath("mwtool"),
+        {"reg", "query", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arbolux 7"});
+    EXPECT_EQ(uninstall.code, 0) << uninstall.err;
 }
 
 inline void InstallNewerVersion(const ScratchDir& root) {

@@ -20,15 +20,17 @@ TEST(WizardFlowHeadless, TableOfKeyboardRuns) {
         for (const std::string& step : c.steps) script += step + ";";
         const std::string dump = dir / "out/dump.txt";
         mw::platform::ProcessOptions options;
-        options.environment = {
-            "PATH=/usr/bin:/bin",          "MW_ROOT=" + dir.path(), "MW_HEADLESS=1",
-            "MW_UI_DUMP=" + dump,          "MW_NO_ELEVATION=1",     "HOME=" + dir.path(),
-            "LANG=" + std::string(c.lang), "MW_UI_SCRIPT=" + script};
+        options.environment = {"PATH=/usr/bin:/bin",    "TMPDIR=/tmp",
+                               "MW_ROOT=" + dir.path(), "MW_HEADLESS=1",
+                               "MW_UI_DUMP=" + dump,    "MW_NO_ELEVATION=1",
+                               "HOME=" + dir.path(),    "LANG=" + std::string(c.lang),
+                               "MW_UI_SCRIPT=" + script};
         int code = -1;
         ASSERT_FALSE(
             mw::platform::RunProcess({mwtest::BinPath("InstallArbolux7.13c")}, code, options));
         EXPECT_EQ(code, 0);
         mwtest::ExpectWizardCase(c, mwtest::ReadFile(dump));
+        mwtest::ExpectInstalled(c, dir);
     }
 }
 

@@ -31,6 +31,14 @@ std::string ReadIfThere(const std::string& path) {
 // Types one step into the focused window and waits until the windows have
 // written what it changed (or a moment has passed: some keys change nothing).
 void Type(const std::string& step, const std::string& dump) {
+    if (step.rfind("wait:", 0) == 0) {
+        const std::size_t from = ReadIfThere(dump).size();
+        for (int i = 0; i < 1200; ++i) {
+            if (ReadIfThere(dump).find(step.substr(5), from) != std::string::npos) return;
+            std::this_thread::sleep_for(50ms);
+        }
+        FAIL() << "the windows never showed " << step.substr(5);
+    }
     const int before = Records(dump);
     std::string cmd;
     if (step.rfind("key:", 0) == 0) {
@@ -53,13 +61,11 @@ TEST(WizardFlowReal, TableOfKeyboardRuns) {
         if (c.newerInstalled) mwtest::InstallNewerVersion(dir);
         const std::string dump = dir / "out/dump.txt";
         mw::platform::ProcessOptions options;
-        options.environment = {"PATH=/usr/bin:/bin",
-                               "MW_ROOT=" + dir.path(),
-                               "MW_UI_DUMP=" + dump,
-                               "MW_NO_ELEVATION=1",
-                               "HOME=" + dir.path(),
-                               "LANG=" + std::string(c.lang),
-                               "DISPLAY=" + std::string(std::getenv("DISPLAY"))};
+        options.environment = {
+            "PATH=/usr/bin:/bin",          "TMPDIR=/tmp",
+            "MW_ROOT=" + dir.path(),       "MW_UI_DUMP=" + dump,
+            "MW_NO_ELEVATION=1",           "HOME=" + dir.path(),
+            "LANG=" + std::string(c.lang), "DISPLAY=" + std::string(std::getenv("DISPLAY"))};
         mw::platform::ChildProcess installer;
         ASSERT_FALSE(installer.Start({mwtest::BinPath("InstallArbolux7.13c")}, options));
         for (int i = 0; i < 200 && ReadIfThere(dump).find("window\tWizard") == std::string::npos;
@@ -83,6 +89,7 @@ TEST(WizardFlowReal, TableOfKeyboardRuns) {
             installer.Wait(code);
         }
         mwtest::ExpectWizardCase(c, mwtest::ReadFile(dump));
+        mwtest::ExpectInstalled(c, dir);
     }
 }
 

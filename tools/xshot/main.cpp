@@ -1,17 +1,19 @@
 // xshot: saves an X window (or the whole screen) as a PNG file, for the
-// screenshots of the documentation. Usage: xshot WINDOW-ID|root OUT.png
+// screenshots of the documentation; a part of it with X Y WIDTH HEIGHT.
+// Usage: xshot WINDOW-ID|root OUT.png [X Y WIDTH HEIGHT]
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: xshot WINDOW-ID|root OUT.png\n");
+    if (argc != 3 && argc != 7) {
+        std::fprintf(stderr, "usage: xshot WINDOW-ID|root OUT.png [X Y WIDTH HEIGHT]\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -27,8 +29,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "xshot: no such window\n");
         return 1;
     }
+    int x0 = 0, y0 = 0;
+    if (argc == 7) {
+        x0 = std::max(0, std::atoi(argv[3]));
+        y0 = std::max(0, std::atoi(argv[4]));
+        attributes.width = std::min(std::atoi(argv[5]), attributes.width - x0);
+        attributes.height = std::min(std::atoi(argv[6]), attributes.height - y0);
+    }
     XImage* image =
-        XGetImage(display, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
+        XGetImage(display, window, x0, y0, attributes.width, attributes.height, AllPlanes, ZPixmap);
     if (!image) {
         std::fprintf(stderr, "xshot: cannot read the window\n");
         return 1;
