@@ -536,6 +536,24 @@ TEST_F(InstallSequenceTest, TheDirectXStep) {
     }
 }
 
+// Root runs the installed program for its registration only when no user
+// other than root could have replaced it: here nobody owns a folder above the
+// install folder and could have swapped the program for one of its own. The
+// step fails and the installation goes on.
+TEST_F(InstallSequenceTest, RootRunsNoProgramAnotherUserCouldHaveReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving a folder to another user needs root";
+    fs::create_directories(root + "/opt");
+    ASSERT_EQ(chown((root + "/opt").c_str(), 65534, 65534), 0);
+    mwtest::RecordingSurface surface;
+    EXPECT_TRUE(Install(surface)) << surface.log;
+    EXPECT_FALSE(fs::exists(scratch / "registration")) << "the program was run";
+    const mw::InstallLogContents log = mw::InstallLogFile::Read(install + "/Uninstall.ulog", 1252);
+    ASSERT_FALSE(log.entries.empty());
+    EXPECT_EQ(log.entries.back().kind, mw::JournalEntryKind::ApplicationRegistration);
+    EXPECT_FALSE(log.entries.back().succeeded);
+    EXPECT_TRUE(fs::exists(Program()));
+}
+
 TEST_F(InstallSequenceTest, TheSetupLibraryIsNotLoadedFromAFolderOthersCanWrite) {
     const std::string folder = scratch / "work";
     fs::create_directories(folder);
