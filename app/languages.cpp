@@ -60,6 +60,8 @@ struct Globals {
     std::unique_ptr<LocaleState> state;
     StringSource source;
     IRelabel* relabel = nullptr;
+    const platform::ResourceBundle* bundle = nullptr;
+    LanguageIndex productLanguage = kEnglish;
 };
 
 Globals& G() {
@@ -133,6 +135,14 @@ std::optional<std::string> DefaultStringSource(uint32_t id) {
     const platform::ResourceBundle* module = GetLocaleState().resourceModule;
     if (module) {
         if (auto text = platform::LoadStringResource(*module, id)) return text;
+    }
+    const platform::ResourceBundle* bundle;
+    {
+        std::lock_guard lock(G().mutex);
+        bundle = G().bundle;
+    }
+    if (bundle) {
+        if (auto text = platform::LoadStringResource(*bundle, id)) return text;
     }
     return platform::LoadStringResource(platform::OwnResources(), id);
 }
@@ -211,6 +221,22 @@ LanguageIndex CurrentLanguage() {
     return GetLocaleState().index;
 }
 
+LanguageIndex ProductLanguage() {
+    std::lock_guard lock(G().mutex);
+    return G().productLanguage;
+}
+
+void SetProductLanguage(LanguageIndex index) {
+    if (!IsProductLanguage(index)) return;
+    std::lock_guard lock(G().mutex);
+    G().productLanguage = index;
+}
+
+void SetStringBundle(const platform::ResourceBundle* bundle) {
+    std::lock_guard lock(G().mutex);
+    G().bundle = bundle;
+}
+
 LanguageIndex LanguageFromUserDefault(LanguageMask mask) {
     if (mask == 0) mask = GetLocaleState().mask;
     uint16_t user = platform::UserDefaultLangId();
@@ -255,6 +281,7 @@ void ChooseLanguageAtStart() {
             SelectLanguage(static_cast<LanguageIndex>(value));
         }
     }
+    SetProductLanguage(CurrentLanguage());
     if (!IsInstallerTranslated(CurrentLanguage())) SelectLanguage(kEnglish);
     SetAppTitle(BuildTitle(true));
 }
@@ -268,6 +295,7 @@ void SetRelabelTarget(IRelabel* target) {
 void OnLanguageChosen(LanguageIndex index) {
     if (!FindLanguage(index)) return;
     SelectLanguage(index);
+    SetProductLanguage(index);
     if (!IsInstallerTranslated(index)) {
         std::string text =
             FormatMessageText(LoadCatalogString(kTranslationPendingId), {ProductDisplayName(true)});

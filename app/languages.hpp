@@ -69,6 +69,13 @@ void ResetLocaleStateForTesting();
 void SelectLanguage(LanguageIndex index);
 LanguageIndex CurrentLanguage();
 
+// The product language the user settled on (one of the nine): chosen at
+// start, or picked in the language list, before the interface falls back to
+// English for a language the installer is not translated into. The product
+// is installed in it and the uninstall key stores it (MwLanguage).
+LanguageIndex ProductLanguage();
+void SetProductLanguage(LanguageIndex index);
+
 // The row whose primary id is the user's default language, when its bit is
 // in `mask` (0: the state's mask); else English when the mask has English,
 // else French.
@@ -114,6 +121,10 @@ using StringSource = std::function<std::optional<std::string>(uint32_t id)>;
 // Installs another source (tests feed the tables compiled from res/strings);
 // an empty function restores the default.
 void SetStringSourceForTesting(StringSource source);
+// The bundle whose string tables the default source reads before the
+// executable's own (the unattended install reads the installer's); nullptr:
+// only the executable's. Not owned.
+void SetStringBundle(const platform::ResourceBundle* bundle);
 
 // The string resource `id` as it is stored, without the catalog's rules.
 std::optional<std::string> LoadStringById(uint32_t id);

@@ -277,16 +277,15 @@ bool InstallLogFile::Write(const std::string& path, const std::string& product,
                            const std::string& installFolder, const std::string& startMenuFolder,
                            const std::list<JournalEntry>& entries) {
     // Every line is trusted by the next elevated run: a text holding a line
-    // break would add lines of someone else's choosing. Nothing is written
-    // then, and the earlier log stays as it was.
+    // break would add lines of someone else's choosing. A header text with
+    // one writes nothing, and the earlier log stays as it was; an entry with
+    // one is left out (below), so that the rest can still be uninstalled.
     auto breaksLine = [](std::string_view text) {
         return text.find_first_of("\r\n") != std::string_view::npos;
     };
-    if (breaksLine(product) || breaksLine(installFolder) || breaksLine(startMenuFolder))
+    if (breaksLine(product) || breaksLine(installFolder) || breaksLine(startMenuFolder)) {
         return false;
-    for (const JournalEntry& entry : entries)
-        if (breaksLine(entry.path)) return false;
-
+    }
     auto& fs = platform::Files();
     std::error_code ec;
     // An earlier log is read-only; give its owner write permission back so
@@ -323,8 +322,14 @@ bool InstallLogFile::Write(const std::string& path, const std::string& product,
     writeLine(u"// " + shortcutLine);
     writeLine(u"// " + std::u16string(shortcutLine.size(), u'-'));
     std::size_t number = 0;
-    for (const JournalEntry& entry : entries)
+    for (const JournalEntry& entry : entries) {
+        // Such an item is left out, and the log counts as not complete.
+        if (breaksLine(entry.path)) {
+            ok = false;
+            continue;
+        }
         writeLine(platform::Utf8ToUtf16(FormatEntry(number++, entry)));
+    }
 
     if (out->Close()) ok = false;
     out.reset();

@@ -46,9 +46,10 @@ public:
     // Writes the log, replacing an earlier one (also a read-only one), and
     // makes it read-only. `product` is the text after "Install " on the third
     // line. Entries are written with their paths as they are. True when every
-    // write succeeded; the file is closed and made read-only in any case. A
-    // text holding a carriage return or line feed writes nothing and gives
-    // false.
+    // write succeeded; the file is closed and made read-only in any case.
+    // A text holding CR or LF would break the log's lines: an entry with one
+    // is left out (the result is then false), and a header text with one
+    // writes nothing at all.
     static bool Write(const std::string& path, const std::string& product,
                       const std::string& installFolder, const std::string& startMenuFolder,
                       const std::list<JournalEntry>& entries);

@@ -455,14 +455,17 @@ void InstallJournal::UndoItem(JournalEntry& entry) {
                 if (!entry.path.empty() && !IsSameItem(entry.path, entry.restorePath)) {
                     fs.RemoveFile(entry.path);
                 }
+            } else {
+                unrestored_.push_back({entry.restorePath, entry.backupPath});
             }
             entry.backupPath.clear();
             return;
         case PriorItem::None:
         case PriorItem::MovedAway:
             if (!entry.path.empty()) fs.RemoveFile(entry.path);
-            if (!entry.backupPath.empty() && entry.prior == PriorItem::MovedAway) {
-                Restore(entry);
+            if (!entry.backupPath.empty() && entry.prior == PriorItem::MovedAway &&
+                !Restore(entry)) {
+                unrestored_.push_back({entry.restorePath, entry.backupPath});
             }
             entry.backupPath.clear();
             return;
@@ -487,8 +490,30 @@ void InstallJournal::UndoUninstallKey(const JournalEntry& entry) {
     if (!entry.backupPath.empty()) RemoveBackup(entry.backupPath);
 }
 
-void InstallJournal::RollBack() {
+void InstallJournal::WithdrawShortcut() {
+    if (currentEntries.empty()) return;
+    JournalEntry& entry = currentEntries.back();
+    if (entry.kind != JournalEntryKind::ProgramShortcut &&
+        entry.kind != JournalEntryKind::UninstallShortcut &&
+        entry.kind != JournalEntryKind::DesktopShortcut) {
+        return;
+    }
+    pending = false;
+    unrestored_.clear();
+    UndoItem(entry);
+    if (!unrestored_.empty()) {
+        // The earlier shortcut is neither back nor to be dropped: the entry
+        // stays, failed, and its backup stays where it is.
+        unrestored_.clear();
+        entry.succeeded = false;
+        return;
+    }
+    currentEntries.pop_back();
+}
+
+std::vector<UnrestoredItem> InstallJournal::RollBack() {
     auto& fs = platform::Files();
+    unrestored_.clear();
     while (!currentEntries.empty()) {
         JournalEntry& entry = currentEntries.back();
         switch (entry.kind) {
@@ -511,6 +536,7 @@ void InstallJournal::RollBack() {
         currentEntries.pop_back();
     }
     DropBackupFolder();
+    return std::exchange(unrestored_, {});
 }
 
 // ---------------------------------------------------------------------- the log

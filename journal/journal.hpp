@@ -60,6 +60,14 @@ struct JournalEntry {
     ino_t priorInode = 0;
 };
 
+// An item that RollBack could not put back: where it belongs and where its
+// backup stays, so that the user can recover it.
+struct UnrestoredItem {
+    std::string path;
+    std::string backupPath;
+    bool operator==(const UnrestoredItem&) const = default;
+};
+
 class InstallJournal {
 public:
     // The product's key name under the uninstall key ("Arbolux 7") and its
@@ -106,12 +114,20 @@ public:
     void RecordRegistration();
     void RecordDirectXUpdate();
     void MarkResult(bool succeeded, const std::optional<std::string>& text = std::nullopt);
+    // For a shortcut that could not be made: undoes the newest entry (a
+    // shortcut) as RollBack would and forgets it, so that the earlier
+    // installation's shortcut of that kind is back in place and its entry of
+    // the earlier log is carried forward. When the earlier shortcut cannot be
+    // put back, its backup is kept.
+    void WithdrawShortcut();
 
     // True when the earlier log lists `path` (exactly) as a file it installed.
     bool WasInstalledBefore(std::string_view path) const;
 
-    // Undoes every recorded change, newest first; never stops early.
-    void RollBack();
+    // Undoes every recorded change, newest first; never stops early. Returns
+    // the replaced files and shortcuts that could not be put back; their
+    // backups are kept (never deleted).
+    std::vector<UnrestoredItem> RollBack();
     // Carries the earlier entries forward, writes the log, then deletes every
     // backup. True when the log was written completely.
     bool WriteLog(const std::string& logPath, const std::string& installFolder,
@@ -145,8 +161,9 @@ private:
 
     std::string productKeyName_;
     std::string productText_;
-    std::string backupFolder_;         // private folder of this journal's backups
-    std::vector<std::string> strays_;  // backups whose deletion failed, tried again
+    std::string backupFolder_;                // private folder of this journal's backups
+    std::vector<std::string> strays_;         // backups whose deletion failed, tried again
+    std::vector<UnrestoredItem> unrestored_;  // filled by UndoItem during RollBack
 };
 
 // The same-item test used when the earlier entries are carried forward: equal

@@ -196,6 +196,11 @@ std::error_code ChildProcess::Start(const std::vector<std::string>& argv,
 }
 
 std::error_code ChildProcess::Wait(int& exitCode) {
+    bool exitedNormally = false;
+    return Wait(exitCode, exitedNormally);
+}
+
+std::error_code ChildProcess::Wait(int& exitCode, bool& exitedNormally) {
     if (pid_ <= 0) return OsError(std::errc::no_child_process);
     int status;
     while (::waitpid(pid_, &status, 0) < 0) {
@@ -203,6 +208,7 @@ std::error_code ChildProcess::Wait(int& exitCode) {
     }
     pid_ = -1;
     exitCode = ExitCodeOf(status);
+    exitedNormally = WIFEXITED(status);
     return {};
 }
 

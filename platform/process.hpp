@@ -50,6 +50,9 @@ public:
     std::error_code Start(const std::vector<std::string>& argv, const ProcessOptions& options = {});
     // Waits for the end (only once).
     std::error_code Wait(int& exitCode);
+    // The same, and whether the program ended by itself (exit) rather than
+    // by a signal: 246 may come from either.
+    std::error_code Wait(int& exitCode, bool& exitedNormally);
     // true with the exit code when it has ended; false while it runs.
     bool TryWait(int& exitCode, std::error_code& ec);
     std::error_code Signal(int signal);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the layering of the sources: a layer includes only itself and the
-# layers below it (platform < journal < engine < app < wizard); the
+# layers below it (platform < journal < app < engine < wizard); the
 # user-interface layer platform/ui is included only by the wizard, the
 # installer's main, the product's own programs and the user-interface tests;
 # the resource compiler
@@ -15,8 +15,8 @@ rank() {
     case "$1" in
         platform) echo 0 ;;
         journal) echo 1 ;;
-        engine) echo 2 ;;
-        app) echo 3 ;;
+        app) echo 2 ;;
+        engine) echo 3 ;;
         wizard) echo 4 ;;
         *) echo 9 ;;
     esac

@@ -104,8 +104,9 @@ TEST_F(InstallLogTest, FirstInstallationIsWrittenByteForByte) {
 }
 
 // A folder text with a line feed would have given the next elevated run an
-// entry of someone else's choosing (a file for it to delete). Whichever text
-// carries the break, nothing is written and the earlier log stays.
+// entry of someone else's choosing (a file for it to delete). Whichever
+// header text carries the break, nothing is written and the earlier log
+// stays (an entry's path: see ALineBreakInAPathFailsThatItemNotTheLog).
 TEST_F(InstallLogTest, ALineBreakInAnyTextWritesNothing) {
     const std::string log = root + "/Uninstall.ulog";
     const std::string earlier = "earlier log";
@@ -116,7 +117,6 @@ TEST_F(InstallLogTest, ALineBreakInAnyTextWritesNothing) {
     } cases[] = {
         {"install folder", "/apps/A" + planted, "/menu", "/apps/A/f"},
         {"start-menu folder", "/apps/A", "/menu\r" + planted, "/apps/A/f"},
-        {"entry path", "/apps/A", "/menu", "/apps/A/f" + planted},
         {"carriage return alone", "/apps/A\r", "/menu", "/apps/A/f"},
     };
     for (const Case& c : cases) {
@@ -247,6 +247,31 @@ TEST_F(InstallLogTest, WrittenLogReadsBackTheSameEntries) {
     EXPECT_EQ(reader.previousProduct, "Arbolux 7.13c");
     EXPECT_EQ(reader.installPath, installDir);
     EXPECT_EQ(reader.shortcutPath, "") << "a folder that does not exist is not taken";
+}
+
+TEST_F(InstallLogTest, ALineBreakInAPathFailsThatItemNotTheLog) {
+    std::string installDir = root + "/install";
+    std::filesystem::create_directories(installDir);
+    std::string log = root + "/Uninstall.ulog";
+    // A planted name would otherwise add a line of its own choosing.
+    std::list<JournalEntry> entries = {
+        Entry(Kind::InstalledFile, installDir + "/a", true, 0),
+        Entry(Kind::InstalledFile, installDir + "/x\r\n00001 1 1 3 /etc/passwd", true, 0),
+        Entry(Kind::InstalledFile, installDir + "/b\n", true, 0),
+        Entry(Kind::InstalledFile, installDir + "/c", true, 0),
+    };
+    EXPECT_FALSE(InstallLogFile::Write(log, "P", installDir, "/m", entries));
+    InstallLogContents read = InstallLogFile::Read(log, 1252);
+    std::vector<Taken> expected = {{1, 0, true, installDir + "/a"},
+                                   {1, 0, true, installDir + "/c"}};
+    EXPECT_EQ(Summary(read.entries), expected);
+    EXPECT_EQ(read.end, End::EndOfFile);
+
+    // A header text with a line break writes nothing: the earlier log stays.
+    std::string before = mwtest::ReadFile(log);
+    EXPECT_FALSE(InstallLogFile::Write(log, "P", installDir + "\n", "/m", entries));
+    EXPECT_FALSE(InstallLogFile::Write(log, "P", installDir, "/m\r", entries));
+    EXPECT_EQ(mwtest::ReadFile(log), before);
 }
 
 TEST_F(InstallLogTest, MoreThan9999EntriesGetLongerNumbers) {

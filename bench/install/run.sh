@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The unattended install against plain bzip2 decoding, side by side in one
+# run, on a payload shaped like the product's (58 entries, about 23 MB; see
+# bench/payload/generate.py) carried by a copy of the built installer.
+# Reports the best wall-clock and CPU times of several runs of
+#   bzip2 -dc ARCHIVE > /dev/null
+#   mwtool install INSTALLER     (start-up decisions, verify, extract with the
+#                                 journal, CRC-32 read-back, later steps, log)
+# their ratio, and the peak resident memory of each (from /usr/bin/time -v).
+# Each install goes into a fresh machine root (MW_ROOT) below WORK_DIR.
+#
+# Needs root (the installer refuses to run without it).
+# usage: bench/install/run.sh [BUILD_DIR] [WORK_DIR]
+# REPEAT (default 3) sets how many runs of each command the best is taken from.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../../build}" && pwd)
+mwtool="$build/bin/mwtool" installer="$build/bin/InstallArbolux7.13c"
+for f in "$mwtool" "$installer"; do
+    [ -x "$f" ] || { echo "no $f: build the mwtool and installer targets first" >&2; exit 1; }
+done
+[ "$(id -u)" = 0 ] || { echo "mwtool install needs root" >&2; exit 1; }
+command -v bzip2 >/dev/null || { echo "bzip2 is missing" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (package time)" >&2; exit 1; }
+if [ -n "${2:-}" ]; then work="$2"; mkdir -p "$work"; keep=1; else work=$(mktemp -d /tmp/mw-install-bench.XXXXXX); keep=0; fi
+cleanup() { [ "$keep" = 1 ] || rm -rf "$work"; }
+trap cleanup EXIT
+export MW_ROOT="$work/root" HOME="$work/home" TMPDIR="$work/tmp"
+unset SUDO_UID PKEXEC_UID XDG_DATA_HOME
+
+src="$work/src" archive="$work/payload.bz2"
+echo "generating the payload..." >&2
+python3 "$here/../payload/generate.py" "$src"
+"$mwtool" payload create "$archive" "$src/manifest.tsv" --sort
+rm -rf "$src"
+cp "$installer" "$work/installer"
+"$mwtool" res set "$work/installer" 260 134 "$archive"
+entries=$("$mwtool" payload list "$archive" | grep -c $'^[0-9]' || true)
+total=$("$mwtool" payload list "$archive" | awk -F'\t' '$1=="total" {print $2}')
+cat "$archive" "$work/installer" >/dev/null  # both start from the page cache
+
+fresh() { rm -rf "$MW_ROOT" "$HOME" "$TMPDIR"; mkdir -p "$MW_ROOT" "$HOME" "$TMPDIR"; }
+# measure PREPARE COMMAND...: runs PREPARE (untimed) and COMMAND $REPEAT times;
+# prints "wall cpu maxrss_kb" of the fastest run (peak memory: the largest seen).
+measure() {
+    local prepare="$1" best_wall="" best_cpu="" rss=0 out
+    shift
+    for _ in $(seq "${REPEAT:-3}"); do
+        "$prepare"
+        out=$(/usr/bin/time -v "$@" 2>&1 >/dev/null | tail -n 30) || { echo "failed: $*" >&2; echo "$out" >&2; exit 1; }
+        local wall cpu r
+        wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {n=split($2,a,":"); s=0; for(i=1;i<=n;i++) s=s*60+a[i]; print s}' <<<"$out")
+        cpu=$(awk -F': ' '/User time/ {u=$2} /System time/ {s=$2} END {print u+s}' <<<"$out")
+        r=$(awk -F': ' '/Maximum resident set size/ {print $2}' <<<"$out")
+        [ "$r" -gt "$rss" ] && rss=$r
+        if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN{exit !(a<b)}'; then
+            best_wall=$wall best_cpu=$cpu
+        fi
+    done
+    echo "$best_wall $best_cpu $rss"
+}
+
+# Alternate the two so that a change in the machine's load hits both.
+read -r bw bc br < <(measure : bash -c 'exec bzip2 -dc "$0" >/dev/null' "$archive")
+read -r iw ic ir < <(measure fresh "$mwtool" install "$work/installer")
+read -r bw2 bc2 br2 < <(measure : bash -c 'exec bzip2 -dc "$0" >/dev/null' "$archive")
+bw=$(awk -v a="$bw" -v b="$bw2" 'BEGIN{print (a<b)?a:b}')
+bc=$(awk -v a="$bc" -v b="$bc2" 'BEGIN{print (a<b)?a:b}')
+[ "$br2" -gt "$br" ] && br=$br2
+
+echo
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores"
+printf '%8s %12s %12s | %8s %8s %9s | %8s %8s %9s | %6s %6s\n' \
+    entries compressed decompressed "bz2 wall" "bz2 cpu" "bz2 RSS" "ins wall" "ins cpu" "ins RSS" "wall x" "cpu x"
+awk -v n="$entries" -v z="$(stat -c %s "$archive")" -v t="$total" -v bw="$bw" -v bc="$bc" -v br="$br" \
+    -v iw="$iw" -v ic="$ic" -v ir="$ir" 'BEGIN {
+    printf "%8d %12d %12d | %7.2fs %7.2fs %6.1f MB | %7.2fs %7.2fs %6.1f MB | %6.2f %6.2f\n",
+        n, z, t, bw, bc, br / 1024, iw, ic, ir / 1024, iw / bw, ic / bc }'
+echo "goals: the install at most 2.3 times bzip2 -dc; peak memory under 16 MB"
