@@ -35,7 +35,7 @@ std::error_code make_error_code(CompressError e) {
     return {static_cast<int>(e), CompressCategory()};
 }
 
-std::string ErrorCodeText(const std::error_code& code) {
+std::string FailureCodeText(const std::error_code& code) {
     char text[32];
     const auto value = static_cast<unsigned>(code.value());
     if (code.category() == std::system_category()) {

@@ -18,9 +18,10 @@ enum class CompressError {
 const std::error_category& CompressCategory();
 std::error_code make_error_code(CompressError e);
 
-// "1:%08X" for the system category, "2:%08X" for the generic one, the decimal
-// value for "compress", "7" for every other category.
-std::string ErrorCodeText(const std::error_code& code);
+// The code as a failure message shows it: "1:%08X" for the system category,
+// "2:%08X" for the generic one, the decimal value for "compress", "7" for
+// every other category. (Not app's ErrorCodeText, which gives a code's text.)
+std::string FailureCodeText(const std::error_code& code);
 
 }  // namespace mw
 

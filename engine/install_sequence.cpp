@@ -203,7 +203,7 @@ private:
         surface_.AppendLog(ResultWord(false), false);
         failure = f.code;
         surface_.SetStatus(
-            FormatMessageText(Text(msg::InstallationFailed), {ErrorCodeText(f.code)}));
+            FormatMessageText(Text(msg::InstallationFailed), {FailureCodeText(f.code)}));
         return R::Abort;
     }
 
@@ -498,7 +498,7 @@ bool RunInstallation(InstallSurface& surface, InstallSettings& settings, Payload
             surface.AppendLog(ResultWord(false), false);
             surface.SetStatus(FormatMessageText(
                 Text(msg::InstallationFailed),
-                {ErrorCodeText(make_error_code(CompressError::UnexpectedError))}));
+                {FailureCodeText(make_error_code(CompressError::UnexpectedError))}));
         }
         if (!extracted) {
             // 11.
@@ -517,7 +517,7 @@ bool RunInstallation(InstallSurface& surface, InstallSettings& settings, Payload
             RollBackAfterFailure(surface, settings);
             surface.SetStatus(FormatMessageText(
                 Text(msg::InstallationFailed),
-                {ErrorCodeText(make_error_code(CompressError::UnexpectedError))}));
+                {FailureCodeText(make_error_code(CompressError::UnexpectedError))}));
         }
     }
     surface.ShowWaitCursor(false);

@@ -1,12 +1,11 @@
 #include "engine/tokens.hpp"
 
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
 #include <unistd.h>
 
 #include <system_error>
 
 #include "engine/compress_error.hpp"
+#include "platform/case_fold.hpp"
 #include "platform/file_system.hpp"
 #include "platform/roots.hpp"
 
@@ -116,10 +115,6 @@ std::vector<std::string> Normalised(const std::string& path) {
     return out;
 }
 
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    return icu::UnicodeString::fromUTF8(a).caseCompare(icu::UnicodeString::fromUTF8(b),
-                                                       U_FOLD_CASE_DEFAULT) == 0;
-}
 
 }  // namespace
 
@@ -241,7 +236,7 @@ bool SameFolder(const std::string& a, const std::string& b) {
     std::vector<std::string> na = Normalised(a), nb = Normalised(b);
     if (na.size() != nb.size()) return false;
     for (size_t i = 0; i < na.size(); ++i)
-        if (!EqualIgnoringCase(na[i], nb[i])) return false;
+        if (!platform::SameFileName(na[i], nb[i])) return false;
     return true;
 }
 

@@ -1,7 +1,5 @@
 #include "journal/journal.hpp"
 
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
 
 #include <filesystem>
 #include <set>
@@ -10,6 +8,7 @@
 
 #include "journal/install_log.hpp"
 #include "journal/security.hpp"
+#include "platform/case_fold.hpp"
 #include "platform/file_system.hpp"
 #include "platform/registry.hpp"
 
@@ -106,9 +105,7 @@ ItemIdentity Identify(const std::string& path) {
     id.inode = info.inode;
     if (!id.exists) {
         for (const std::string& part : NormalisedComponents(path)) {
-            std::string folded;
-            icu::UnicodeString::fromUTF8(part).foldCase(U_FOLD_CASE_DEFAULT).toUTF8String(folded);
-            id.folded += "/" + folded;
+            id.folded += "/" + platform::FoldFileName(part);
         }
     }
     return id;

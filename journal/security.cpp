@@ -5,24 +5,10 @@
 #include <vector>
 
 #include "platform/access_control.hpp"
+#include "platform/case_fold.hpp"
 #include "platform/file_system.hpp"
 
 namespace mw {
-
-namespace {
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 SecurityId::SecurityId(int selector)
     : selector_(selector), valid_(selector >= Everyone && selector <= Users) {}
@@ -41,8 +27,8 @@ namespace {
 // The capabilities of a privilege; empty for a name we do not know.
 std::vector<platform::Capability> CapabilitiesOf(std::string_view name) {
     using platform::Capability;
-    if (EqualsIgnoringAsciiCase(name, "SeBackupPrivilege")) return {Capability::DacReadSearch};
-    if (EqualsIgnoringAsciiCase(name, "SeRestorePrivilege"))
+    if (platform::SamePrivilegeName(name, "SeBackupPrivilege")) return {Capability::DacReadSearch};
+    if (platform::SamePrivilegeName(name, "SeRestorePrivilege"))
         return {Capability::DacOverride, Capability::Fowner};
     return {};
 }

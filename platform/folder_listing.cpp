@@ -3,8 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <climits>
 #include <memory>
 
+#include "platform/case_fold.hpp"
 #include "platform/os_error.hpp"
 
 namespace mw::platform {
@@ -25,8 +24,7 @@ struct DirCloser {
 // Case-insensitive first (what people expect of a folder list), then
 // byte order so that "a" and "A" keep a fixed place.
 bool NameBefore(const std::string& a, const std::string& b) {
-    int c = icu::UnicodeString::fromUTF8(a).caseCompare(icu::UnicodeString::fromUTF8(b),
-                                                        U_FOLD_CASE_DEFAULT);
+    int c = CompareFileNames(a, b);
     return c != 0 ? c < 0 : a < b;
 }
 

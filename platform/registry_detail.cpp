@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unicode/uchar.h>
 #include <unicode/utf8.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <cstring>
 #include <set>
 
+#include "platform/case_fold.hpp"
 #include "platform/os_error.hpp"
 
 namespace mw::platform::regdetail {
@@ -99,7 +99,7 @@ bool DecodeNode(Reader& r, KeySnapshot& node, int depth) {
         std::string_view name, data;
         uint32_t type;
         if (!r.Bytes(name) || !r.U32(type) || !r.Bytes(data)) return false;
-        if (!IsUtf8(name) || !seen.insert(Fold(name)).second) return false;
+        if (!IsUtf8(name) || !seen.insert(FoldRegistryName(name)).second) return false;
         v.name = std::string(name);
         v.value.type = static_cast<RegType>(type);
         v.value.data.assign(data.begin(), data.end());
@@ -112,7 +112,7 @@ bool DecodeNode(Reader& r, KeySnapshot& node, int depth) {
         if (!r.Bytes(name)) return false;
         std::vector<std::string> levels;
         if (SplitKeyPath(name, levels) || levels.size() != 1) return false;
-        if (!seen.insert(Fold(name)).second) return false;
+        if (!seen.insert(FoldRegistryName(name)).second) return false;
         s.name = std::string(name);
         if (!DecodeNode(r, s.content, depth + 1)) return false;
     }
@@ -151,32 +151,13 @@ std::error_code CheckValueName(std::string_view name) {
     return IsUtf8(name) ? std::error_code() : Errc(std::errc::invalid_argument);
 }
 
-std::string Fold(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
-    const auto n = static_cast<int32_t>(utf8.size());
-    int32_t i = 0;
-    while (i < n) {
-        UChar32 c;
-        U8_NEXT(s, i, n, c);
-        if (c < 0) c = 0xFFFD;  // callers validate first; never reached for them
-        c = u_foldCase(c, U_FOLD_CASE_DEFAULT);
-        uint8_t buf[4];
-        int32_t len = 0;
-        U8_APPEND_UNSAFE(buf, len, c);
-        out.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(len));
-    }
-    return out;
-}
-
 void SortSnapshot(KeySnapshot& snapshot) {
     std::sort(
         snapshot.values.begin(), snapshot.values.end(),
-        [](const SnapshotValue& a, const SnapshotValue& b) { return Fold(a.name) < Fold(b.name); });
+        [](const SnapshotValue& a, const SnapshotValue& b) { return FoldRegistryName(a.name) < FoldRegistryName(b.name); });
     std::sort(snapshot.subkeys.begin(), snapshot.subkeys.end(),
               [](const SnapshotSubKey& a, const SnapshotSubKey& b) {
-                  return Fold(a.name) < Fold(b.name);
+                  return FoldRegistryName(a.name) < FoldRegistryName(b.name);
               });
     for (auto& s : snapshot.subkeys) SortSnapshot(s.content);
 }

@@ -28,9 +28,6 @@ inline constexpr int kMaxDepth = 512;
 std::error_code SplitKeyPath(std::string_view key, std::vector<std::string>& levels);
 // A value name may be empty (the default value) but must be UTF-8.
 std::error_code CheckValueName(std::string_view name);
-// Unicode simple case folding, one code point at a time. The text must be
-// valid UTF-8 (checked by the two functions above).
-std::string Fold(std::string_view utf8);
 
 struct SnapshotValue {
     std::string name;

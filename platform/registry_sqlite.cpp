@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/case_fold.hpp"
 #include "platform/os_error.hpp"
 #include "platform/registry.hpp"
 #include "platform/registry_detail.hpp"
@@ -26,7 +27,6 @@
 namespace mw::platform {
 namespace {
 
-using regdetail::Fold;
 
 constexpr int kBusyTimeoutMs = 30000;
 constexpr int kSchemaVersion = 1;
@@ -234,7 +234,7 @@ public:
         int64_t id = Find(key, ec);
         if (id == 0) return ec;
         Statement s(db_, "DELETE FROM vals WHERE key = ?1 AND fold = ?2");
-        if ((ec = s.Bind(1, id).Bind(2, Fold(name)).Run())) return ec;
+        if ((ec = s.Bind(1, id).Bind(2, FoldRegistryName(name)).Run())) return ec;
         if (sqlite3_changes(db_) == 0) return Errc(std::errc::no_such_file_or_directory);
         return t.Commit();
     }
@@ -320,7 +320,7 @@ private:
     // The child's id, 0 when there is none (ec stays clear).
     int64_t Child(int64_t parent, std::string_view name, std::error_code& ec) {
         Statement s(db_, "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
-        s.Bind(1, parent).Bind(2, Fold(name));
+        s.Bind(1, parent).Bind(2, FoldRegistryName(name));
         int64_t id = s.Step() ? s.Int(0) : 0;
         ec = s.error();
         return ec ? 0 : id;
@@ -345,14 +345,14 @@ private:
 
     std::error_code InsertKey(int64_t parent, std::string_view name, int64_t& id) {
         Statement s(db_, "INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)");
-        if (auto ec = s.Bind(1, parent).Bind(2, name).Bind(3, Fold(name)).Run()) return ec;
+        if (auto ec = s.Bind(1, parent).Bind(2, name).Bind(3, FoldRegistryName(name)).Run()) return ec;
         id = sqlite3_last_insert_rowid(db_);
         return {};
     }
 
     std::optional<RegValue> Value(int64_t key, std::string_view name, std::error_code& ec) {
         Statement s(db_, "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
-        s.Bind(1, key).Bind(2, Fold(name));
+        s.Bind(1, key).Bind(2, FoldRegistryName(name));
         std::optional<RegValue> v;
         if (s.Step()) {
             v.emplace();
@@ -371,7 +371,7 @@ private:
                     "data = excluded.data");
         return s.Bind(1, key)
             .Bind(2, name)
-            .Bind(3, Fold(name))
+            .Bind(3, FoldRegistryName(name))
             .Bind(4, static_cast<int64_t>(static_cast<uint32_t>(value.type)))
             .BindBlob(5, value.data)
             .Run();

@@ -1,7 +1,5 @@
 #include "wizard/folder_browser.hpp"
 
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
 
 #include <filesystem>
 #include <utility>
@@ -11,6 +9,7 @@
 #include "app/errors.hpp"
 #include "app/languages.hpp"
 #include "app/user_path_text.hpp"
+#include "platform/case_fold.hpp"
 #include "platform/folder_listing.hpp"
 #include "platform/message_box.hpp"
 #include "platform/roots.hpp"
@@ -36,8 +35,7 @@ std::vector<std::string> Elements(std::string_view path) {
 }
 
 bool SameElement(const std::string& a, const std::string& b) {
-    return icu::UnicodeString::fromUTF8(a).caseCompare(icu::UnicodeString::fromUTF8(b),
-                                                       U_FOLD_CASE_DEFAULT) == 0;
+    return platform::SameFileName(a, b);
 }
 
 // The first `count` elements, joined again.

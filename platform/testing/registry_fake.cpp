@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/case_fold.hpp"
 #include "platform/os_error.hpp"
 #include "platform/registry.hpp"
 #include "platform/registry_detail.hpp"
@@ -13,7 +14,6 @@
 namespace mw::platform {
 namespace {
 
-using regdetail::Fold;
 
 struct Node {
     struct Value {
@@ -39,12 +39,12 @@ regdetail::KeySnapshot Snapshot(const Node& node) {
 void Fill(Node& node, const regdetail::KeySnapshot& s) {
     node.values.clear();
     node.subkeys.clear();
-    for (const auto& v : s.values) node.values[Fold(v.name)] = {v.name, v.value};
+    for (const auto& v : s.values) node.values[FoldRegistryName(v.name)] = {v.name, v.value};
     for (const auto& sub : s.subkeys) {
         auto child = std::make_unique<Node>();
         child->name = sub.name;
         Fill(*child, sub.content);
-        node.subkeys[Fold(sub.name)] = std::move(child);
+        node.subkeys[FoldRegistryName(sub.name)] = std::move(child);
     }
 }
 
@@ -70,7 +70,7 @@ public:
         if (levels.size() > regdetail::kMaxDepth) return OsError(std::errc::invalid_argument);
         Node* n = &root_;
         for (const auto& level : levels) {
-            auto& slot = n->subkeys[Fold(level)];
+            auto& slot = n->subkeys[FoldRegistryName(level)];
             if (!slot) {
                 slot = std::make_unique<Node>();
                 slot->name = level;
@@ -89,7 +89,7 @@ public:
             if (ec == NotFound()) ec.clear();
             return std::nullopt;
         }
-        auto it = n->values.find(Fold(name));
+        auto it = n->values.find(FoldRegistryName(name));
         if (it == n->values.end()) return std::nullopt;
         return it->second.value;
     }
@@ -111,7 +111,7 @@ public:
         if (ec) return ec;
         Node* n = Find(key, ec);
         if (!n) return ec;
-        return n->values.erase(Fold(name)) ? std::error_code() : NotFound();
+        return n->values.erase(FoldRegistryName(name)) ? std::error_code() : NotFound();
     }
 
     std::error_code DeleteTree(std::string_view key) override {
@@ -123,7 +123,7 @@ public:
         levels.pop_back();
         Node* parent = Walk(levels);
         if (!parent) return NotFound();
-        return parent->subkeys.erase(Fold(last)) ? std::error_code() : NotFound();
+        return parent->subkeys.erase(FoldRegistryName(last)) ? std::error_code() : NotFound();
     }
 
     std::vector<std::string> SubKeys(std::string_view key, std::error_code& ec) override {
@@ -172,7 +172,7 @@ public:
         Node* n = Find(key, ec);
         if (!n) return ec;
         std::optional<RegValue> current;
-        auto it = n->values.find(Fold(name));
+        auto it = n->values.find(FoldRegistryName(name));
         if (it != n->values.end()) current = it->second.value;
         if (auto next = update(current)) Put(*n, name, *next);
         return {};
@@ -180,7 +180,7 @@ public:
 
 private:
     static void Put(Node& n, std::string_view name, const RegValue& value) {
-        auto [it, inserted] = n.values.try_emplace(Fold(name));
+        auto [it, inserted] = n.values.try_emplace(FoldRegistryName(name));
         if (inserted) it->second.name = std::string(name);
         it->second.value = value;
     }
@@ -188,7 +188,7 @@ private:
     Node* Walk(const std::vector<std::string>& levels) {
         Node* n = &root_;
         for (const auto& level : levels) {
-            auto it = n->subkeys.find(Fold(level));
+            auto it = n->subkeys.find(FoldRegistryName(level));
             if (it == n->subkeys.end()) return nullptr;
             n = it->second.get();
         }

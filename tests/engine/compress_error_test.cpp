@@ -33,7 +33,7 @@ TEST(CompressError, CodeTextByCategory) {
         {std::future_errc::no_state, "7"},
     };
     for (const auto& [code, text] : cases)
-        EXPECT_EQ(mw::ErrorCodeText(code), text) << code.message();
+        EXPECT_EQ(mw::FailureCodeText(code), text) << code.message();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/case_fold.hpp"
 #include "platform/registry_detail.hpp"
 
 namespace mw::platform {
@@ -119,7 +120,7 @@ TEST(RegistryNamesTest, FoldingIsSimpleAndPerCodePoint) {
         {"", "", true},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(regdetail::Fold(c.a) == regdetail::Fold(c.b), c.same) << c.a << " / " << c.b;
+        EXPECT_EQ(FoldRegistryName(c.a) == FoldRegistryName(c.b), c.same) << c.a << " / " << c.b;
 }
 
 KeySnapshot Sample() {

@@ -56,7 +56,7 @@ std::string Absolute(const std::string& path) {
 }
 
 std::string CodeLine(const std::error_code& code) {
-    return mw::ErrorCodeText(code) + " (" + code.message() + ")";
+    return mw::FailureCodeText(code) + " (" + code.message() + ")";
 }
 
 // ---- create ---------------------------------------------------------------
@@ -220,7 +220,7 @@ int Test(const std::string& path) {
         return notification::result::Continue;
     });
     if (ok) return 0;
-    std::printf("%s\n", mw::ErrorCodeText(failure).c_str());
+    std::printf("%s\n", mw::FailureCodeText(failure).c_str());
     std::fprintf(stderr, "mwtool payload test: %s: %s\n", path.c_str(), CodeLine(failure).c_str());
     return 1;
 }
@@ -230,7 +230,7 @@ int VerifyCommand(const std::string& path) {
     if (auto ec = source.OpenFile(path)) throw fs::filesystem_error("cannot open", path, ec);
     if (source.Verify()) return 0;
     const std::error_code code = mw::make_error_code(mw::CompressError::VerificationFailed);
-    std::printf("%s\n", mw::ErrorCodeText(code).c_str());
+    std::printf("%s\n", mw::FailureCodeText(code).c_str());
     std::fprintf(stderr, "mwtool payload verify: %s: %s\n", path.c_str(), CodeLine(code).c_str());
     return 1;
 }
@@ -288,7 +288,7 @@ int ExtractCommand(const mwtool::Args& args) {
                             static_cast<unsigned long long>(f->compressedRead),
                             static_cast<unsigned long long>(f->total));
             } else if (const auto* f = std::get_if<notification::Failed>(&v)) {
-                std::printf("Failed\t%s\t%s\n", mw::ErrorCodeText(f->code).c_str(),
+                std::printf("Failed\t%s\t%s\n", mw::FailureCodeText(f->code).c_str(),
                             f->path.c_str());
                 failure = f->code;
                 failurePath = f->path;
@@ -318,7 +318,7 @@ int Payload(const mwtool::Args& args) {
         return 1;
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "mwtool payload %s: %s (%s)\n", sub.c_str(), e.what(),
-                     mw::ErrorCodeText(e.code()).c_str());
+                     mw::FailureCodeText(e.code()).c_str());
         return 1;
     }
     return Usage();
