@@ -96,6 +96,11 @@ std::string FindInstallLog(const std::string& installerPath) {
 }
 
 void DetectPreviousInstallation(InstallSettings& settings, unsigned codePage) {
+    DetectPreviousInstallation(settings, codePage, platform::ProgramPath());
+}
+
+void DetectPreviousInstallation(InstallSettings& settings, unsigned codePage,
+                                const std::string& installerPath) {
     const std::string& program = InstalledProgramPath();
     if (program.empty()) {
         settings.previousState = PreviousInstallState::None;
@@ -121,7 +126,7 @@ void DetectPreviousInstallation(InstallSettings& settings, unsigned codePage) {
             settings.previousVersion = v;
         }
     }
-    std::string log = FindInstallLog();
+    std::string log = FindInstallLog(installerPath);
     if (!log.empty()) {
         settings.journal.ReadLog(log, codePage);
         settings.installFolder = settings.journal.installPath;

@@ -34,5 +34,9 @@ std::string FindInstallLog(const std::string& installerPath);
 // folder. `codePage` converts a log without byte order mark (the interface
 // language's ANSI code page).
 void DetectPreviousInstallation(InstallSettings& settings, unsigned codePage);
+// The same for the installer whose program file is `installerPath`, which
+// need not be the running program (the unattended install runs another).
+void DetectPreviousInstallation(InstallSettings& settings, unsigned codePage,
+                                const std::string& installerPath);
 
 }  // namespace mw

@@ -5,6 +5,7 @@
 #include <boost/iostreams/filter/symmetric.hpp>
 #include <ios>
 #include <memory>
+#include <span>
 #include <stdexcept>
 
 #include "engine/bzip2_blocks.hpp"
@@ -83,12 +84,18 @@ PayloadSource::~PayloadSource() = default;
 
 void PayloadSource::Open(const platform::ResourceBundle* preferred) {
     file_.reset();
+    bundle_ = nullptr;
     released_ = 0;
     std::span<const std::byte> bytes;
-    if (preferred) bytes = preferred->Find(kPayloadResourceType, kPayloadResourceName);
+    if (preferred) {
+        bytes = preferred->Find(kPayloadResourceType, kPayloadResourceName);
+        bundle_ = preferred;
+    }
     const platform::ResourceBundle& own = platform::OwnResources();
-    if (bytes.empty() && preferred != &own)
+    if (bytes.empty() && preferred != &own) {
         bytes = own.Find(kPayloadResourceType, kPayloadResourceName);
+        bundle_ = &own;
+    }
     reset(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
@@ -97,6 +104,7 @@ std::error_code PayloadSource::OpenFile(const std::string& path) {
     auto file = platform::MappedFile::Open(path, ec);
     if (ec) return ec;
     file_ = std::move(file);
+    bundle_ = nullptr;
     released_ = 0;
     reset(file_->data(), file_->size());
     return {};
@@ -104,6 +112,7 @@ std::error_code PayloadSource::OpenFile(const std::string& path) {
 
 void PayloadSource::OpenMemory(const void* data, std::size_t size) {
     file_.reset();
+    bundle_ = nullptr;
     released_ = 0;
     reset(static_cast<const char*>(data), size);
 }
@@ -140,9 +149,14 @@ void PayloadSource::Rewind() {
 
 void PayloadSource::Consumed(uint64_t position) {
     if (position < released_) released_ = 0;
-    if (!file_ || position < released_ + kReleaseStep) return;
-    file_->Release(static_cast<std::size_t>(released_),
-                   static_cast<std::size_t>(position - released_));
+    if (position > size()) position = size();
+    if ((!file_ && !bundle_) || position < released_ + kReleaseStep) return;
+    const auto length = static_cast<std::size_t>(position - released_);
+    if (file_) {
+        file_->Release(static_cast<std::size_t>(released_), length);
+    } else {
+        bundle_->Release(std::as_bytes(std::span(data() + released_, length)));
+    }
     released_ = position;
 }
 
@@ -150,6 +164,8 @@ uint64_t DecodePayload(PayloadSource& source, const DecodedSink& sink) {
     OneStreamDecoder decoder(kBlockSize);
     SinkAdapter adapter(sink);
     char block[kBlockSize];
+    const auto origin = source.tellg();
+    const uint64_t from = origin < 0 ? 0 : static_cast<uint64_t>(origin);
     uint64_t read = 0;
     while (!decoder.filter().ended()) {
         source.read(block, kBlockSize);
@@ -165,7 +181,7 @@ uint64_t DecodePayload(PayloadSource& source, const DecodedSink& sink) {
             left -= used;
             read += static_cast<uint64_t>(used);
         }
-        source.Consumed(read);
+        source.Consumed(from + read);
     }
     // Drains the decoder; a stream that has not reached its end fails here.
     decoder.close(adapter, std::ios_base::out);

@@ -28,7 +28,9 @@ public:
     ~PayloadSource();
 
     // Resource 260/134 of `preferred` when it has one, else of the running
-    // executable; an absent resource gives an empty source.
+    // executable; an absent resource gives an empty source. The bundle must
+    // outlive the source; what has been read is given back to it as the
+    // reading goes on, as for a file.
     void Open(const platform::ResourceBundle* preferred = nullptr);
     // A file, mapped read-only; memory already read is given back as the
     // reading goes on, so a large file does not stay resident.
@@ -47,12 +49,13 @@ public:
     // Back to the first byte, with a clear state.
     void Rewind();
 
-    // Called by the decoding loop as it advances: lets the mapping give back
-    // what lies before `position`.
+    // Called by the decoding loop as it advances: lets the mapping (the
+    // file's or the resource bundle's) give back what lies before `position`.
     void Consumed(uint64_t position);
 
 private:
     std::unique_ptr<platform::MappedFile> file_;
+    const platform::ResourceBundle* bundle_ = nullptr;
     uint64_t released_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/os_error.hpp"
 
@@ -51,13 +52,19 @@ MappedFile::~MappedFile() {
 void MappedFile::Release(std::size_t offset, std::size_t length) {
     if (!data_ || offset >= size_) return;
     if (length > size_ - offset) length = size_ - offset;
-    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    const std::size_t first = (offset + page - 1) / page * page;
-    const std::size_t last = (offset + length) / page * page;
+    ReleaseFilePages(data_ + offset, length);
+}
+
+void ReleaseFilePages(const char* begin, std::size_t length) {
+    if (!begin || length == 0) return;
+    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto from = reinterpret_cast<uintptr_t>(begin);
+    const uintptr_t first = (from + page - 1) / page * page;
+    const uintptr_t last = (from + length) / page * page;
     if (last <= first) return;
     // A private read-only mapping of a file: dropped pages come back from the
     // file unchanged.
-    ::madvise(const_cast<char*>(data_) + first, last - first, MADV_DONTNEED);
+    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
 }
 
 }  // namespace mw::platform

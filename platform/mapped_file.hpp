@@ -31,4 +31,10 @@ private:
     std::size_t size_;
 };
 
+// Drops the whole pages inside [begin, begin + length), which must lie in a
+// read-only private mapping of a file; touching them again reads them from
+// the file. Any other memory must never be given here: anonymous pages would
+// come back as zeros.
+void ReleaseFilePages(const char* begin, std::size_t length);
+
 }  // namespace mw::platform

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
+#include "platform/mapped_file.hpp"
 #include "platform/os_error.hpp"
 #include "platform/utf16.hpp"
 
@@ -108,6 +110,16 @@ public:
         keys.reserve(entries_.size());
         for (const auto& e : entries_) keys.push_back(e.key);
         return keys;
+    }
+
+    void Release(std::span<const std::byte> bytes) const override {
+        if (!keepAlive_ || bytes.empty()) return;
+        const std::span<const std::byte> mapped = keepAlive_->bytes();
+        const auto at = reinterpret_cast<uintptr_t>(bytes.data());
+        const auto base = reinterpret_cast<uintptr_t>(mapped.data());
+        if (at < base || at - base > mapped.size() || bytes.size() > mapped.size() - (at - base))
+            return;  // not ours: nothing to give back
+        ReleaseFilePages(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
 
 private:

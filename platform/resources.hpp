@@ -68,6 +68,12 @@ public:
     virtual std::span<const std::byte> Find(uint32_t type, uint32_t name,
                                             std::optional<uint16_t> language = {}) const = 0;
     virtual std::vector<ResourceKey> List() const = 0;
+    // Gives back the memory of the whole pages inside `bytes`, a part of a
+    // resource of this bundle that has been read, so that one pass over a
+    // large resource does not keep all of it resident. A bundle mapped from a
+    // file reads them again from it when they are touched; a bundle over
+    // bytes its caller keeps leaves them as they are.
+    virtual void Release(std::span<const std::byte> bytes) const { (void)bytes; }
 };
 
 // The bundle of the running executable (mapped once, lives for the process).

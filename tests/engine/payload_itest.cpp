@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <boost/iostreams/filter/bzip2.hpp>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -79,6 +80,63 @@ TEST(PayloadSourceResource, ReadsThePayloadOfABuiltInstallerInPlace) {
               "Finished " + std::to_string(bytes.size()));
     for (const auto& [name, content] : files)
         EXPECT_TRUE(mwtest::ReadFile(install / ("Sub/" + name)) == content) << name;
+}
+
+// Resident kilobytes of this process's mapping that holds `address`.
+long ResidentKbOfMappingAt(const void* address) {
+    std::ifstream smaps("/proc/self/smaps");
+    const auto at = reinterpret_cast<uintptr_t>(address);
+    std::string line;
+    bool inside = false;
+    while (std::getline(smaps, line)) {
+        unsigned long from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2 &&
+            line.find(':') > line.find(' ')) {
+            inside = from <= at && at < to;
+        } else if (inside && line.starts_with("Rss:")) {
+            return std::stol(line.substr(4));
+        }
+    }
+    ADD_FAILURE() << "no mapping holds the address";
+    return -1;
+}
+
+// Read from the resource bundle, as the installer reads it, the payload's
+// pages are given back as the check and the extraction go on: a payload much
+// larger than memory must not stay resident.
+TEST(PayloadSourceResource, PagesReadAreGivenBack) {
+    mwtest::ScratchDir dir;
+    const std::string archive = dir / "payload.bz2";
+    const std::string stream = payloadtest::Bzip2(payloadtest::Filler(12 << 20, 3));
+    mwtest::WriteFile(archive, stream);
+    const std::string installer = dir / "installer";
+    fs::copy_file(mwtest::BinPath("InstallArbolux7.13c"), installer);
+    ASSERT_EQ(Shell("'" + mwtest::BinPath("mwtool") + "' res set '" + installer +
+                    "' payload 134 0 '" + archive + "'"),
+              0);
+    std::error_code ec;
+    auto bundle = mw::platform::OpenResources(installer, ec);
+    ASSERT_TRUE(bundle) << ec.message();
+    const long payloadKb = static_cast<long>(stream.size() / 1024);
+    for (const char* workers : {"1", "2"}) {
+        mwtest::EnvGuard env;
+        env.Set("MW_VERIFY_THREADS", workers);
+        mw::PayloadSource source;
+        source.Open(bundle.get());
+        ASSERT_EQ(source.size(), stream.size());
+        ASSERT_TRUE(source.Verify()) << workers;
+        EXPECT_LT(ResidentKbOfMappingAt(source.data()), payloadKb / 4)
+            << "after the check with " << workers << " workers";
+        source.Rewind();
+        uint64_t decoded = 0;
+        mw::DecodePayload(source, [&](const char*, std::size_t n) {
+            decoded += n;
+            return n;
+        });
+        EXPECT_EQ(decoded, uint64_t(12) << 20);
+        EXPECT_LT(ResidentKbOfMappingAt(source.data()), payloadKb / 4)
+            << "after the decode, " << workers << " workers";
+    }
 }
 
 TEST(PayloadSourceResource, MissingResourceGivesAnEmptySource) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -72,6 +73,11 @@ TEST(ResourceBundle, RoundTripInMemory) {
     EXPECT_EQ(Text(bundle->Find(mp::rt::String, 63)), "english");
     EXPECT_TRUE(bundle->Find(mp::rt::String, 63, 1031).empty());
     EXPECT_TRUE(bundle->Find(mp::rt::String, 64).empty());
+    // Bytes the caller keeps are never given back: they would come back as zeros.
+    const auto payload = bundle->Find(mp::rt::Payload, 134);
+    bundle->Release(payload);
+    EXPECT_TRUE(std::all_of(payload.begin(), payload.end(),
+                            [](std::byte b) { return b == std::byte{0x5A}; }));
 }
 
 TEST(ResourceBundle, EmptyBundleHasNoResources) {
@@ -237,8 +243,10 @@ TEST_F(ResourceFileTest, OpenBundleSurvivesRewriteOfItsFile) {
     mp::ResourceMap other;
     other[{mp::rt::Payload, 134, 0}] = Bytes("new");
     ASSERT_FALSE(mp::WriteResources(path, other));
-    // The mapping still shows the old file.
+    // The mapping still shows the old file, also where pages were given back.
+    bundle->Release(payload);
     EXPECT_EQ(payload[99999], std::byte{0x5A});
+    EXPECT_EQ(payload[50000], std::byte{0x5A});
     EXPECT_EQ(Text(mp::OpenResources(path, ec)->Find(mp::rt::Payload, 134)), "new");
 }
 

@@ -261,6 +261,29 @@ TEST_F(MwtoolInstall, InstallReinstallAndUpdate) {
     EXPECT_NE(updateLog.find("\t1\tMise à jour de DirectX..."), std::string::npos) << updateLog;
 }
 
+// The earlier log is looked for as the installer's own start-up looks for
+// it: when neither the uninstaller's folder nor the program's holds one, the
+// log beside INSTALLER gives the update its folders (never one beside the
+// tool that runs it).
+TEST_F(MwtoolInstall, EarlierLogBesideTheInstallerGivesItsFolders) {
+    SkipWithoutNamespace();
+    ASSERT_EQ(InNamespace("64m",
+                          "mkdir -p \"$M/dist\"\ncp " + Installer() +
+                              " \"$M/dist/installer\"\n"
+                              "install_ first \"$M/dist/installer\" --start-menu-folder "
+                              "\"$M/menu/Arbolux\"\n"
+                              "mv \"$M/opt/Meridan Works/Arbolux 7/Uninstall.ulog\" "
+                              "\"$M/dist/Uninstall.ulog\"\n"
+                              "install_ again \"$M/dist/installer\"\n"),
+              0)
+        << Log();
+    ASSERT_EQ(Code("first"), 0) << Out("first.err");
+    EXPECT_EQ(Code("again"), 0) << Out("again.err");
+    const std::string again = Out("again.out");
+    EXPECT_NE(again.find("/machine/menu/Arbolux"), std::string::npos) << again;
+    EXPECT_EQ(again.find("usr/local/share/applications"), std::string::npos) << again;
+}
+
 TEST_F(MwtoolInstall, FailuresAndRefusalsLeaveTheMachineAsItWas) {
     SkipWithoutNamespace();
     MakeInstaller("damaged", manifest, true);

@@ -190,7 +190,14 @@ int Install(const mwtool::Args& args) {
         return Refuse(
             mw::FormatMessageText(mw::LoadCatalogString(1127), {mw::ProductDisplayName(true)}));
     }
-    mw::DetectPreviousInstallation(settings, mw::GetLocaleState().codePage);
+    // The earlier log is looked for where the installer itself would look:
+    // beside its own program file, as the running program sees it (links
+    // resolved), not beside this tool.
+    std::error_code pathError;
+    std::filesystem::path installerPath = std::filesystem::canonical(o.installer, pathError);
+    if (pathError) installerPath = std::filesystem::absolute(o.installer).lexically_normal();
+    mw::DetectPreviousInstallation(settings, mw::GetLocaleState().codePage,
+                                   installerPath.string());
     std::string previousText;
     switch (settings.GetPreviousState(&previousText)) {
         case mw::PreviousInstallState::NewerVersion:
