@@ -77,6 +77,11 @@ TEST(StartupOnDisplay, NonAdministratorGetsTheRightsMessageInARealWindow) {
         mw::platform::ChildProcess installer;
         ASSERT_FALSE(installer.Start({mwtest::BinPath("InstallArbolux7.13c")}, options));
 
+        // The box writes its record once it is mapped and has the keyboard;
+        // its X window is named before that, so the record is waited for
+        // first (on a loaded machine the two may be far apart).
+        for (int i = 0; i < 200 && Slurp(dump).find("\nend\n") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         // The window is real: the X server knows it by its title.
         std::string window;
         for (int i = 0; i < 200 && window.empty(); ++i) {
