@@ -124,7 +124,7 @@ private:
         const std::string& destination = entry.destination;
         InstallJournal& journal = settings_.journal;
         const bool updating = settings_.previousState != PreviousInstallState::None;
-        switch (static_cast<PayloadKind>(entry.kind)) {
+        switch (entry.kind) {
             case PayloadKind::Program:
                 surface_.programPath = destination;
                 break;
@@ -140,7 +140,7 @@ private:
                     // The user's file stays as it is. When it cannot be saved
                     // for a rollback it is not opened to the users either, so
                     // that nothing about it changes.
-                    if (journal.RecordFile(destination, entry.kind, true)) {
+                    if (journal.RecordFile(destination, static_cast<int32_t>(entry.kind), true)) {
                         journal.MarkResult(true);
                         GrantAccess(destination, access::FileReadWriteDelete, 0);
                     } else {
@@ -167,9 +167,9 @@ private:
         }
         const std::string text =
             FormatMessageText(Text(msg::CopyingFile), {QuoteSpaces(destination)});
-        if (entry.kind != static_cast<int32_t>(PayloadKind::DirectXRedist)) {
-            const bool data = entry.kind == static_cast<int32_t>(PayloadKind::DataFile);
-            if (!journal.RecordFile(destination, entry.kind, data)) {
+        if (entry.kind != PayloadKind::DirectXRedist) {
+            const bool data = entry.kind == PayloadKind::DataFile;
+            if (!journal.RecordFile(destination, static_cast<int32_t>(entry.kind), data)) {
                 // Its folder could not be made, or what stands there could
                 // not be saved: the file must not be written.
                 Fail(std::error_code(EACCES, std::system_category()));
@@ -182,11 +182,11 @@ private:
 
     R On(const notification::EntryDone& d) {
         const PayloadEntry& entry = d.entry;
-        if (entry.kind == static_cast<int32_t>(PayloadKind::DataFile)) {
+        if (entry.kind == PayloadKind::DataFile) {
             GrantAccess(entry.destination, access::FileReadWriteDelete, 0);
         }
-        if (entry.kind != static_cast<int32_t>(PayloadKind::DirectXRedist) &&
-            settings_.journal.pending) {
+        if (entry.kind != PayloadKind::DirectXRedist &&
+            settings_.journal.Pending()) {
             settings_.journal.MarkResult(true);
         }
         surface_.AppendLog(ResultWord(true), false);
@@ -199,7 +199,7 @@ private:
     }
 
     R On(const notification::Failed& f) {
-        if (settings_.journal.pending) settings_.journal.MarkResult(false);
+        if (settings_.journal.Pending()) settings_.journal.MarkResult(false);
         surface_.AppendLog(ResultWord(false), false);
         failure = f.code;
         surface_.SetStatus(
@@ -238,7 +238,7 @@ void RunDirectXStep(InstallSurface& surface, InstallSettings& settings) {
     DirectXSetupLibrary library(settings.tempFolder);
     if (!library.loaded()) return;
     if (!DirectXUpdateWanted(settings.previousState == PreviousInstallState::SameVersion,
-                             settings.journal.previousEntries)) {
+                             settings.journal.PreviousEntries())) {
         return;
     }
     settings.journal.RecordDirectXUpdate();

@@ -114,7 +114,7 @@ PayloadArchive ParsePayloadTable(std::istream& table, uint64_t tableSize) {
         PayloadEntry entry;
         entry.source = reader.Text();
         entry.destination = reader.Text();
-        entry.kind = static_cast<int32_t>(static_cast<uint32_t>(reader.Number(4)));
+        entry.kind = static_cast<PayloadKind>(static_cast<uint32_t>(reader.Number(4)));
         entry.size = reader.Number(8);
         entry.crc = static_cast<uint32_t>(reader.Number(4));
         if (entry.size > std::numeric_limits<uint64_t>::max() - total)
@@ -265,8 +265,7 @@ void PayloadExtractor::EndEntry(PayloadEntry& entry) {
         if (mode_ == Mode::Write) {
             output_->Close();
             output_.reset();
-            if (entry.kind == static_cast<int32_t>(PayloadKind::Program) ||
-                entry.kind == static_cast<int32_t>(PayloadKind::Uninstaller)) {
+            if (entry.kind == PayloadKind::Program || entry.kind == PayloadKind::Uninstaller) {
                 // Programs are started from where they are installed.
                 std::error_code ec;
                 const auto info = platform::Files().Status(entry.destination, ec);

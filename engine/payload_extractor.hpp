@@ -39,7 +39,7 @@ struct PayloadEntry {
     std::string source;       // source path as stored; only its file name is used
     std::string destination;  // destination directory as read; once the table is read, the
                               // full path of the file
-    int32_t kind = 0;
+    PayloadKind kind = PayloadKind::LanguageModule;  // may hold a value not named above
     uint64_t size = 0;
     uint32_t crc = 0;
 };

@@ -92,7 +92,7 @@ PayloadArchive WritePayload(const std::vector<PayloadInput>& inputs, std::ostrea
         PayloadEntry entry;
         entry.source = input.source;
         entry.destination = input.directory;
-        entry.kind = input.kind;
+        entry.kind = static_cast<PayloadKind>(input.kind);
         Crc32 crc;
         entry.size = ReadFile(input.file, [&](const char* d, std::size_t n) { crc.Update(d, n); });
         entry.crc = crc.Value();

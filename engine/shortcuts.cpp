@@ -132,7 +132,7 @@ bool RunShortcutStep(InstallSurface& surface, InstallJournal& journal,
     for (const ShortcutRequest& request : PlanShortcuts(inputs)) {
         // An earlier shortcut that could not be moved out of the way is not
         // overwritten.
-        bool made = journal.RecordShortcut(static_cast<int>(request.slot), request.folder);
+        bool made = journal.RecordShortcut(request.slot, request.folder);
         std::string link;
         made = made && CreateShortcut(request.target, request.folder, request.name, &link,
                                       request.slot == ShortcutSlot::Desktop);

@@ -10,13 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "journal/journal.hpp"
+
 namespace mw {
 
-class InstallJournal;
 class InstallSurface;
-
-// The journal's number for each shortcut.
-enum class ShortcutSlot : int { StartMenuProgram = 0, StartMenuUninstaller = 1, Desktop = 2 };
 
 // What the step needs to know, as plain data.
 struct ShortcutInputs {

@@ -167,7 +167,7 @@ std::string InstallJournal::UninstallKeyText() const {
 }
 
 JournalEntry& InstallJournal::Append(JournalEntryKind kind) {
-    JournalEntry& entry = currentEntries.emplace_back();
+    JournalEntry& entry = currentEntries_.emplace_back();
     entry.kind = kind;
     return entry;
 }
@@ -303,7 +303,7 @@ bool InstallJournal::SaveFor(JournalEntry& entry, const std::string& original, b
 }
 
 bool InstallJournal::RecordFile(const std::string& path, int32_t payloadKind, bool copyBackup) {
-    pending = true;
+    pending_ = true;
     bool ok = true;
     std::size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0) ok = CreateFolders(path.substr(0, slash));
@@ -319,14 +319,15 @@ bool InstallJournal::RecordFile(const std::string& path, int32_t payloadKind, bo
     return SaveFor(entry, path, copyBackup);
 }
 
-bool InstallJournal::RecordShortcut(int which, const std::string& folder) {
-    pending = true;
+bool InstallJournal::RecordShortcut(ShortcutSlot slot, const std::string& folder) {
+    pending_ = true;
     bool ok = CreateFolders(folder);
-    JournalEntryKind kind = which == 0   ? JournalEntryKind::ProgramShortcut
-                            : which == 1 ? JournalEntryKind::UninstallShortcut
-                                         : JournalEntryKind::DesktopShortcut;
+    JournalEntryKind kind = slot == ShortcutSlot::StartMenuProgram ? JournalEntryKind::ProgramShortcut
+                            : slot == ShortcutSlot::StartMenuUninstaller
+                                ? JournalEntryKind::UninstallShortcut
+                                : JournalEntryKind::DesktopShortcut;
     JournalEntry& entry = Append(kind);
-    for (const JournalEntry& earlier : previousEntries) {
+    for (const JournalEntry& earlier : previousEntries_) {
         if (earlier.kind != kind) continue;
         if (!earlier.path.empty()) ok = SaveFor(entry, earlier.path, false) && ok;
         break;
@@ -335,7 +336,7 @@ bool InstallJournal::RecordShortcut(int which, const std::string& folder) {
 }
 
 bool InstallJournal::RecordUninstallKey(bool existedBefore) {
-    pending = true;
+    pending_ = true;
     JournalEntry& entry = Append(JournalEntryKind::UninstallKey);
     if (!existedBefore || productKeyName_.empty()) return true;
     std::string name = SaveItem(nullptr, false, nullptr);
@@ -358,25 +359,25 @@ bool InstallJournal::RecordUninstallKey(bool existedBefore) {
 }
 
 void InstallJournal::RecordRegistration() {
-    pending = true;
+    pending_ = true;
     Append(JournalEntryKind::ApplicationRegistration);
 }
 
 void InstallJournal::RecordDirectXUpdate() {
-    pending = true;
+    pending_ = true;
     Append(JournalEntryKind::DirectXUpdate);
 }
 
 void InstallJournal::MarkResult(bool succeeded, const std::optional<std::string>& text) {
-    if (!pending) return;
-    pending = false;
-    if (currentEntries.empty()) return;
-    currentEntries.back().succeeded = succeeded;
-    if (text) currentEntries.back().path = *text;
+    if (!pending_) return;
+    pending_ = false;
+    if (currentEntries_.empty()) return;
+    currentEntries_.back().succeeded = succeeded;
+    if (text) currentEntries_.back().path = *text;
 }
 
 bool InstallJournal::WasInstalledBefore(std::string_view path) const {
-    for (const JournalEntry& entry : previousEntries) {
+    for (const JournalEntry& entry : previousEntries_) {
         if (entry.kind == JournalEntryKind::InstalledFile && entry.succeeded &&
             entry.path == path) {
             return true;
@@ -491,14 +492,14 @@ void InstallJournal::UndoUninstallKey(const JournalEntry& entry) {
 }
 
 void InstallJournal::WithdrawShortcut() {
-    if (currentEntries.empty()) return;
-    JournalEntry& entry = currentEntries.back();
+    if (currentEntries_.empty()) return;
+    JournalEntry& entry = currentEntries_.back();
     if (entry.kind != JournalEntryKind::ProgramShortcut &&
         entry.kind != JournalEntryKind::UninstallShortcut &&
         entry.kind != JournalEntryKind::DesktopShortcut) {
         return;
     }
-    pending = false;
+    pending_ = false;
     unrestored_.clear();
     UndoItem(entry);
     if (!unrestored_.empty()) {
@@ -508,14 +509,14 @@ void InstallJournal::WithdrawShortcut() {
         entry.succeeded = false;
         return;
     }
-    currentEntries.pop_back();
+    currentEntries_.pop_back();
 }
 
 std::vector<UnrestoredItem> InstallJournal::RollBack() {
     auto& fs = platform::Files();
     unrestored_.clear();
-    while (!currentEntries.empty()) {
-        JournalEntry& entry = currentEntries.back();
+    while (!currentEntries_.empty()) {
+        JournalEntry& entry = currentEntries_.back();
         switch (entry.kind) {
             case JournalEntryKind::CreatedFolder:
                 fs.RemoveDirectory(entry.path);
@@ -533,7 +534,7 @@ std::vector<UnrestoredItem> InstallJournal::RollBack() {
             case JournalEntryKind::DirectXUpdate:
                 break;
         }
-        currentEntries.pop_back();
+        currentEntries_.pop_back();
     }
     DropBackupFolder();
     return std::exchange(unrestored_, {});
@@ -553,7 +554,7 @@ void InstallJournal::ReadLog(const std::optional<std::string>& logPath, unsigned
     if (!contents.product.empty()) previousProduct = contents.product;
     if (isFolder(contents.installPath)) installPath = contents.installPath;
     if (isFolder(contents.shortcutPath)) shortcutPath = contents.shortcutPath;
-    previousEntries.splice(previousEntries.end(), contents.entries);
+    previousEntries_.splice(previousEntries_.end(), contents.entries);
 }
 
 bool InstallJournal::WriteLog(const std::string& logPath, const std::string& installFolder,
@@ -562,15 +563,15 @@ bool InstallJournal::WriteLog(const std::string& logPath, const std::string& ins
     // installation's; drop those that this installation repeats.
     ItemIndex folders, files;
     std::set<JournalEntryKind> kinds;
-    if (!previousEntries.empty()) {
-        for (const JournalEntry& current : currentEntries) {
+    if (!previousEntries_.empty()) {
+        for (const JournalEntry& current : currentEntries_) {
             kinds.insert(current.kind);
             if (current.kind == JournalEntryKind::CreatedFolder) folders.Add(current.path);
             if (current.kind == JournalEntryKind::InstalledFile) files.Add(current.path);
         }
     }
-    while (!previousEntries.empty()) {
-        auto taken = std::prev(previousEntries.end());
+    while (!previousEntries_.empty()) {
+        auto taken = std::prev(previousEntries_.end());
         bool duplicate;
         if (taken->kind == JournalEntryKind::CreatedFolder) {
             duplicate = folders.Contains(taken->path);
@@ -580,17 +581,17 @@ bool InstallJournal::WriteLog(const std::string& logPath, const std::string& ins
             duplicate = kinds.count(taken->kind) > 0;
         }
         if (duplicate) {
-            previousEntries.erase(taken);
+            previousEntries_.erase(taken);
         } else {
             // A carried entry counts for the earlier ones still to come.
             kinds.insert(taken->kind);
             if (taken->kind == JournalEntryKind::CreatedFolder) folders.Add(taken->path);
             if (taken->kind == JournalEntryKind::InstalledFile) files.Add(taken->path);
-            currentEntries.splice(currentEntries.begin(), previousEntries, taken);
+            currentEntries_.splice(currentEntries_.begin(), previousEntries_, taken);
         }
     }
 
-    for (JournalEntry& entry : currentEntries) {
+    for (JournalEntry& entry : currentEntries_) {
         if (entry.kind == JournalEntryKind::UninstallKey) entry.path = UninstallKeyText();
         if (entry.kind == JournalEntryKind::ApplicationRegistration) {
             entry.path = std::string(InstallLogFile::kApplicationRegistrationText);
@@ -599,11 +600,11 @@ bool InstallJournal::WriteLog(const std::string& logPath, const std::string& ins
     std::string product = productText_;
     if (!previousProduct.empty()) product += " -- Update (" + previousProduct + ")";
     bool written =
-        InstallLogFile::Write(logPath, product, installFolder, startMenuFolder, currentEntries);
+        InstallLogFile::Write(logPath, product, installFolder, startMenuFolder, currentEntries_);
 
     // The installation is final: the backups go, whether or not the log
     // could be written.
-    for (JournalEntry& entry : currentEntries) {
+    for (JournalEntry& entry : currentEntries_) {
         if (entry.backupPath.empty()) continue;
         RemoveBackup(entry.backupPath);
         entry.backupPath.clear();

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace mw {
@@ -68,6 +69,9 @@ struct UnrestoredItem {
     bool operator==(const UnrestoredItem&) const = default;
 };
 
+// The three shortcuts an installation makes.
+enum class ShortcutSlot : uint8_t { StartMenuProgram, StartMenuUninstaller, Desktop };
+
 class InstallJournal {
 public:
     // The product's key name under the uninstall key ("Arbolux 7") and its
@@ -82,12 +86,25 @@ public:
     // What the earlier installation's log said (filled by ReadLog).
     std::string installPath;
     std::string shortcutPath;
-    std::list<JournalEntry> previousEntries;
-    // This installation's changes, oldest first.
-    std::list<JournalEntry> currentEntries;
-    // The last entry of currentEntries waits for its result.
-    bool pending = false;
     std::string previousProduct;
+
+    // The earlier installation's entries (filled by ReadLog).
+    const std::list<JournalEntry>& PreviousEntries() const { return previousEntries_; }
+    // This installation's changes, oldest first. Only the Record... calls,
+    // MarkResult, WithdrawShortcut, RollBack and WriteLog change them: the
+    // order and the backups they hold are what RollBack relies on.
+    const std::list<JournalEntry>& CurrentEntries() const { return currentEntries_; }
+    // The last entry of CurrentEntries() waits for its result.
+    bool Pending() const { return pending_; }
+
+    // Tests only: the lists as a log read and a run of records would leave them.
+    void SetPreviousEntriesForTesting(std::list<JournalEntry> entries) {
+        previousEntries_ = std::move(entries);
+    }
+    void SetCurrentEntriesForTesting(std::list<JournalEntry> entries, bool pending = false) {
+        currentEntries_ = std::move(entries);
+        pending_ = pending;
+    }
 
     // Reads the earlier installation's log; no path only empties the two
     // folders. `codePage` converts a log without byte order mark (the
@@ -100,11 +117,9 @@ public:
     // stands at the path that could not be saved (the entry then keeps that
     // item out of every later change, and the caller fails the step).
     bool RecordFile(const std::string& path, int32_t payloadKind, bool copyBackup);
-    // which: 0 program shortcut in the Start menu, 1 uninstaller shortcut,
-    // anything else desktop shortcut. Returns false when the earlier
-    // installation's shortcut of that kind stands in the way and could not be
-    // moved away.
-    bool RecordShortcut(int which, const std::string& folder);
+    // Returns false when the earlier installation's shortcut of that kind
+    // stands in the way and could not be moved away.
+    bool RecordShortcut(ShortcutSlot slot, const std::string& folder);
     // Call after the product's uninstall key was created or opened and before
     // its values are written; `existedBefore` says whether the key was there
     // before this installation (then it is saved for RollBack).
@@ -159,6 +174,9 @@ private:
     void DropBackupFolder();
     const std::string& BackupFolder();
 
+    std::list<JournalEntry> previousEntries_;
+    std::list<JournalEntry> currentEntries_;
+    bool pending_ = false;
     std::string productKeyName_;
     std::string productText_;
     std::string backupFolder_;                // private folder of this journal's backups

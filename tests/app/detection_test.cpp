@@ -270,7 +270,7 @@ TEST_F(DetectionTest, StatesByInstalledVersion) {
             // The wizard stops on its first page; the defaults fill the folders.
             EXPECT_EQ(settings.installFolder, "");
             EXPECT_EQ(settings.startMenuFolder, "");
-            EXPECT_TRUE(settings.journal.previousEntries.empty());
+            EXPECT_TRUE(settings.journal.PreviousEntries().empty());
             EXPECT_EQ(settings.journal.installPath, "") << "emptied by the reading without log";
         }
     }
@@ -295,7 +295,7 @@ TEST_F(DetectionTest, NothingInstalled) {
         EXPECT_EQ(settings.previousState, PreviousInstallState::None);
         EXPECT_EQ(settings.installFolder, "");
         EXPECT_EQ(settings.journal.installPath, "");
-        EXPECT_TRUE(settings.journal.previousEntries.empty());
+        EXPECT_TRUE(settings.journal.PreviousEntries().empty());
     }
 }
 

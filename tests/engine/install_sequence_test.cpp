@@ -360,7 +360,7 @@ TEST_F(InstallSequenceTest, AShortcutThatCannotBeMadeGivesTheEarlierOneBack) {
     old.kind = mw::JournalEntryKind::ProgramShortcut;
     old.path = earlier;
     old.succeeded = true;
-    settings.journal.previousEntries.push_back(old);
+    settings.journal.SetPreviousEntriesForTesting({old});
 
     // A program path without a folder part cannot be a shortcut's target.
     mw::ShortcutInputs inputs;
@@ -507,7 +507,7 @@ TEST_F(InstallSequenceTest, TheDirectXStep) {
             e.kind = mw::JournalEntryKind::DirectXUpdate;
             e.path = "Mise à jour de DirectX...";
             e.succeeded = true;
-            fresh.journal.previousEntries.push_back(e);
+            fresh.journal.SetPreviousEntriesForTesting({e});
         }
         archive = payloadtest::Bzip2(payloadtest::RawPayload(entries));
         mw::PayloadSource source;
@@ -678,7 +678,7 @@ TEST_F(InstallSequenceTest, ADamagedPayloadOrAMissingWorkFolderChangesNothing) {
         EXPECT_EQ(surface.status(), c.status);
         EXPECT_EQ(surface.waitCursor, 0);
         EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(root)), "");
-        EXPECT_TRUE(settings.journal.currentEntries.empty());
+        EXPECT_TRUE(settings.journal.CurrentEntries().empty());
     }
     std::error_code ec;
     EXPECT_FALSE(registry->KeyExists(mw::uninstallKey, ec));

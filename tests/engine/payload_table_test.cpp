@@ -58,7 +58,7 @@ TEST(PayloadTable, RoundTripKeepsEveryField) {
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(a.entries[i].source, entries[i].source);
         EXPECT_EQ(a.entries[i].destination, entries[i].directory);
-        EXPECT_EQ(a.entries[i].kind, entries[i].kind);
+        EXPECT_EQ(static_cast<int32_t>(a.entries[i].kind), entries[i].kind);
         EXPECT_EQ(a.entries[i].size, entries[i].content.size());
         EXPECT_EQ(a.entries[i].crc,
                   mw::Crc32Of(entries[i].content.data(), entries[i].content.size()));

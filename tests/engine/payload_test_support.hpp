@@ -51,7 +51,7 @@ inline std::string TableOf(const std::vector<RawEntry>& entries) {
         mw::PayloadEntry p;
         p.source = e.source;
         p.destination = e.directory;
-        p.kind = e.kind;
+        p.kind = static_cast<mw::PayloadKind>(e.kind);  // any raw number, named or not
         p.size = e.size.value_or(e.content.size());
         p.crc = e.crc.value_or(mw::Crc32Of(e.content.data(), e.content.size()));
         table.push_back(p);

@@ -65,7 +65,7 @@ class InstallLogTest : public mwtest::JournalFixture {};
 // ------------------------------------------------------------------- writing
 
 TEST_F(InstallLogTest, FirstInstallationIsWrittenByteForByte) {
-    journal.currentEntries = {
+    journal.SetCurrentEntriesForTesting({
         Entry(Kind::CreatedFolder, "/apps"),
         Entry(Kind::CreatedFolder, "/apps/Arbolux 7"),
         Entry(Kind::InstalledFile, "/apps/Arbolux 7/Uninstall", true, 2),
@@ -74,7 +74,7 @@ TEST_F(InstallLogTest, FirstInstallationIsWrittenByteForByte) {
         Entry(Kind::UninstallKey, ""),
         Entry(Kind::ApplicationRegistration, "", false),
         Entry(Kind::DirectXUpdate, "Mise à jour de DirectX..."),
-    };
+    });
     std::string log = root + "/Uninstall.ulog";
     ASSERT_TRUE(journal.WriteLog(log, "/apps/Arbolux 7", "/menu/Arbolux 7"));
 
@@ -98,7 +98,7 @@ TEST_F(InstallLogTest, FirstInstallationIsWrittenByteForByte) {
     EXPECT_EQ(mwtest::ReadFile(log), expected);
     EXPECT_EQ(ModeOf(log) & 0222, 0u) << "the log is read-only";
     // The fixed texts replace the entries' paths in memory as well.
-    auto it = std::next(journal.currentEntries.begin(), 5);
+    auto it = std::next(journal.CurrentEntries().begin(), 5);
     EXPECT_EQ(it->path, journal.UninstallKeyText());
     EXPECT_EQ(std::next(it)->path, "HKEY_CLASSES_ROOT\\...");
 }
@@ -210,7 +210,7 @@ TEST_F(InstallLogTest, WrittenLogReadsBackTheSameEntries) {
     std::string installDir = root + "/install";
     std::filesystem::create_directories(installDir);
     journal.previousProduct = "Arbolux 7.12";
-    journal.currentEntries = {
+    journal.SetCurrentEntriesForTesting({
         Entry(Kind::CreatedFolder, installDir),
         Entry(Kind::InstalledFile, installDir + "/prog", true, 0),
         Entry(Kind::InstalledFile, installDir + "/lang/fr é.dll", true, 1),
@@ -223,7 +223,7 @@ TEST_F(InstallLogTest, WrittenLogReadsBackTheSameEntries) {
         Entry(Kind::UninstallKey, "anything"),
         Entry(Kind::ApplicationRegistration, "", true),
         Entry(Kind::DirectXUpdate, "Mise à jour de DirectX...", false),
-    };
+    });
     std::string log = root + "/Uninstall.ulog";
     ASSERT_TRUE(journal.WriteLog(log, installDir, root + "/no-such-menu"));
 
@@ -243,7 +243,7 @@ TEST_F(InstallLogTest, WrittenLogReadsBackTheSameEntries) {
         {6, -1, true, ""},
         {7, -1, false, "Mise à jour de DirectX..."},
     };
-    EXPECT_EQ(Summary(reader.previousEntries), expected);
+    EXPECT_EQ(Summary(reader.PreviousEntries()), expected);
     EXPECT_EQ(reader.previousProduct, "Arbolux 7.13c");
     EXPECT_EQ(reader.installPath, installDir);
     EXPECT_EQ(reader.shortcutPath, "") << "a folder that does not exist is not taken";
@@ -275,10 +275,11 @@ TEST_F(InstallLogTest, ALineBreakInAPathFailsThatItemNotTheLog) {
 }
 
 TEST_F(InstallLogTest, MoreThan9999EntriesGetLongerNumbers) {
+    std::list<mw::JournalEntry> entries;
     for (int i = 0; i < 10001; ++i) {
-        journal.currentEntries.push_back(
-            Entry(Kind::InstalledFile, "/f" + std::to_string(i), true, 0));
+        entries.push_back(Entry(Kind::InstalledFile, "/f" + std::to_string(i), true, 0));
     }
+    journal.SetCurrentEntriesForTesting(std::move(entries));
     std::string log = root + "/big.ulog";
     ASSERT_TRUE(journal.WriteLog(log, "/i", "/m"));
     std::string bytes = mwtest::ReadFile(log);
@@ -291,12 +292,12 @@ TEST_F(InstallLogTest, MoreThan9999EntriesGetLongerNumbers) {
 
 TEST_F(InstallLogTest, AnEarlierReadOnlyLogIsReplaced) {
     std::string log = root + "/Uninstall.ulog";
-    journal.currentEntries = {Entry(Kind::InstalledFile, "/old", true, 0)};
+    journal.SetCurrentEntriesForTesting({Entry(Kind::InstalledFile, "/old", true, 0)});
     ASSERT_TRUE(journal.WriteLog(log, "/i", "/m"));
     ASSERT_EQ(ModeOf(log) & 0222, 0u);
 
     mw::InstallJournal second("Arbolux 7", "Arbolux 7.13c");
-    second.currentEntries = {Entry(Kind::InstalledFile, "/new", true, 0)};
+    second.SetCurrentEntriesForTesting({Entry(Kind::InstalledFile, "/new", true, 0)});
     ASSERT_TRUE(second.WriteLog(log, "/i", "/m"));
     InstallLogContents back = InstallLogFile::Read(log, 1252);
     EXPECT_EQ(Summary(back.entries), (std::vector<Taken>{{1, 0, true, "/new"}}));
@@ -304,7 +305,7 @@ TEST_F(InstallLogTest, AnEarlierReadOnlyLogIsReplaced) {
 }
 
 TEST_F(InstallLogTest, ALogThatCannotBeCreatedIsAFailure) {
-    journal.currentEntries = {Entry(Kind::InstalledFile, "/x", true, 0)};
+    journal.SetCurrentEntriesForTesting({Entry(Kind::InstalledFile, "/x", true, 0)});
     EXPECT_FALSE(journal.WriteLog(root + "/missing/Uninstall.ulog", "/i", "/m"));
 }
 
@@ -642,25 +643,26 @@ TEST_F(InstallLogTest, ReadLogWithoutAFileOnlyEmptiesTheFolders) {
     journal.installPath = "/a";
     journal.shortcutPath = "/b";
     journal.previousProduct = "P";
-    journal.previousEntries = {Entry(Kind::InstalledFile, "/f", true, 0)};
+    journal.SetPreviousEntriesForTesting({Entry(Kind::InstalledFile, "/f", true, 0)});
     journal.ReadLog(std::nullopt, 1252);
     EXPECT_EQ(journal.installPath, "");
     EXPECT_EQ(journal.shortcutPath, "");
     EXPECT_EQ(journal.previousProduct, "P");
-    EXPECT_EQ(journal.previousEntries.size(), 1u);
+    EXPECT_EQ(journal.PreviousEntries().size(), 1u);
 
     journal.ReadLog(root + "/does-not-exist.ulog", 1252);
-    EXPECT_EQ(journal.previousEntries.size(), 1u);
+    EXPECT_EQ(journal.PreviousEntries().size(), 1u);
     EXPECT_EQ(InstallLogFile::Read(root + "/does-not-exist.ulog", 1252).end, End::ReadError);
 }
 
 // A read error ends the reading; what came before stays.
 TEST_F(InstallLogTest, ReadErrorKeepsWhatWasTaken) {
     std::string log = root + "/big.ulog";
+    std::list<mw::JournalEntry> entries;
     for (int i = 0; i < 20000; ++i) {
-        journal.currentEntries.push_back(
-            Entry(Kind::InstalledFile, "/f" + std::to_string(i), true, 0));
+        entries.push_back(Entry(Kind::InstalledFile, "/f" + std::to_string(i), true, 0));
     }
+    journal.SetCurrentEntriesForTesting(std::move(entries));
     ASSERT_TRUE(journal.WriteLog(log, "/i", "/m"));
     mw::platform::FaultyFileSystem faulty(mw::platform::Files());
     mw::platform::SetFilesForTesting(&faulty);

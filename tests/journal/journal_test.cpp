@@ -28,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using mw::JournalEntry;
 using mw::PriorItem;
+using mw::ShortcutSlot;
 using Kind = mw::JournalEntryKind;
 using mw::platform::RegValue;
 
@@ -77,20 +78,20 @@ protected:
 TEST_F(JournalTest, CreateFoldersRecordsOnlyTheLevelsItMakes) {
     fs::create_directories(root + "/a");
     ASSERT_TRUE(journal.CreateFolders(root + "/a/b//c/"));
-    EXPECT_EQ(Kinds(journal.currentEntries),
+    EXPECT_EQ(Kinds(journal.CurrentEntries()),
               (std::vector<std::pair<Kind, std::string>>{{Kind::CreatedFolder, root + "/a/b"},
                                                          {Kind::CreatedFolder, root + "/a/b/c"}}));
-    for (const auto& e : journal.currentEntries) {
+    for (const auto& e : journal.CurrentEntries()) {
         EXPECT_TRUE(e.succeeded);
         EXPECT_EQ(e.fileKind, -1);
         EXPECT_EQ(e.backupPath, "");
     }
-    EXPECT_FALSE(journal.pending) << "creating folders leaves the result alone";
+    EXPECT_FALSE(journal.Pending()) << "creating folders leaves the result alone";
 
     // An existing tree gives no entry at all.
-    journal.currentEntries.clear();
+    journal.SetCurrentEntriesForTesting({});
     ASSERT_TRUE(journal.CreateFolders(root + "/a/b/c"));
-    EXPECT_TRUE(journal.currentEntries.empty());
+    EXPECT_TRUE(journal.CurrentEntries().empty());
 }
 
 // Refuses to create one chosen folder.
@@ -115,13 +116,13 @@ TEST_F(JournalTest, CreateFoldersStopsAtTheFirstLevelItCannotMake) {
     EXPECT_FALSE(journal.CreateFolders(root + "/x/y/z"));
     mw::platform::SetFilesForTesting(nullptr);
     EXPECT_EQ(refusing.attempts, 2) << "no deeper level is tried";
-    EXPECT_EQ(Kinds(journal.currentEntries),
+    EXPECT_EQ(Kinds(journal.CurrentEntries()),
               (std::vector<std::pair<Kind, std::string>>{{Kind::CreatedFolder, root + "/x"}}));
 
     // A file in the way.
     mwtest::WriteFile(root + "/file", "x");
     EXPECT_FALSE(journal.CreateFolders(root + "/file/below/deeper"));
-    EXPECT_EQ(journal.currentEntries.size(), 1u);
+    EXPECT_EQ(journal.CurrentEntries().size(), 1u);
     EXPECT_TRUE(fs::is_regular_file(root + "/file"));
 }
 
@@ -131,7 +132,7 @@ TEST_F(JournalTest, LongPathsAreNotShortened) {
     while (deep.size() < 600) deep += "/" + std::string(40, 'd');
     ASSERT_TRUE(journal.RecordFile(deep + "/file", 0, false));
     EXPECT_TRUE(fs::is_directory(deep));
-    EXPECT_EQ(journal.currentEntries.back().path, deep + "/file");
+    EXPECT_EQ(journal.CurrentEntries().back().path, deep + "/file");
     journal.RollBack();
     EXPECT_TRUE(fs::is_empty(root));
 }
@@ -142,15 +143,15 @@ TEST_F(JournalTest, ANewFileHasNoBackupAndRollBackRemovesItWithItsFolders) {
     fs::create_directories(root + "/existing");
     mwtest::TreeSnapshot before = mwtest::SnapshotTree(root);
     Install(root + "/existing/new/sub/file", 0, "payload");
-    ASSERT_EQ(journal.currentEntries.size(), 3u);
-    const JournalEntry& file = journal.currentEntries.back();
+    ASSERT_EQ(journal.CurrentEntries().size(), 3u);
+    const JournalEntry& file = journal.CurrentEntries().back();
     EXPECT_EQ(file.kind, Kind::InstalledFile);
     EXPECT_EQ(file.fileKind, 0);
     EXPECT_EQ(file.backupPath, "");
     EXPECT_TRUE(file.succeeded);
 
     journal.RollBack();
-    EXPECT_TRUE(journal.currentEntries.empty());
+    EXPECT_TRUE(journal.CurrentEntries().empty());
     EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(root)), "");
     EXPECT_EQ(TempItems(), 0u);
 }
@@ -165,7 +166,7 @@ TEST_F(JournalTest, AReplacedFileComesBackExactlyAsItWas) {
     mwtest::TreeSnapshot before = mwtest::SnapshotTree(root);
 
     ASSERT_TRUE(journal.RecordFile(path, 0, false));
-    const JournalEntry& entry = journal.currentEntries.back();
+    const JournalEntry& entry = journal.CurrentEntries().back();
     EXPECT_EQ(entry.prior, PriorItem::MovedAway);
     ASSERT_NE(entry.backupPath, "");
     EXPECT_FALSE(fs::exists(path)) << "the old file is moved out of the way";
@@ -199,7 +200,7 @@ TEST_F(JournalTest, BackupsAcrossFileSystemsAreCopiedAndDeleted) {
     ASSERT_TRUE(journal.RecordFile(path, 0, false));
     EXPECT_EQ(twoDevices.crossings, 1);
     EXPECT_FALSE(fs::exists(path)) << "copied, then deleted";
-    EXPECT_EQ(journal.currentEntries.back().prior, PriorItem::MovedAway);
+    EXPECT_EQ(journal.CurrentEntries().back().prior, PriorItem::MovedAway);
     mwtest::WriteFile(path, "new");
     journal.MarkResult(true);
     journal.RollBack();
@@ -223,7 +224,7 @@ TEST_F(JournalTest, ADataFileLeftInPlaceIsNeverDeleted) {
 
     ASSERT_TRUE(journal.RecordFile(path, 3, true));
     journal.MarkResult(true);
-    const JournalEntry& entry = journal.currentEntries.back();
+    const JournalEntry& entry = journal.CurrentEntries().back();
     EXPECT_TRUE(entry.succeeded);
     EXPECT_EQ(entry.prior, PriorItem::LeftInPlace);
     EXPECT_EQ(mwtest::ReadFile(entry.backupPath), "the user's settings");
@@ -335,8 +336,8 @@ TEST_F(JournalTest, AFileThatCannotBeSavedIsNeverTouched) {
         mw::platform::SetFilesForTesting(&faulty);
         EXPECT_FALSE(j.RecordFile(path, 0, c.copy));
         faulty.ClearFault();
-        EXPECT_EQ(j.currentEntries.back().prior, PriorItem::Untouchable);
-        EXPECT_EQ(j.currentEntries.back().backupPath, "");
+        EXPECT_EQ(j.CurrentEntries().back().prior, PriorItem::Untouchable);
+        EXPECT_EQ(j.CurrentEntries().back().backupPath, "");
         EXPECT_EQ(mwtest::ReadFile(path), "precious");
         j.MarkResult(false);
         j.RollBack();
@@ -363,22 +364,22 @@ TEST_F(JournalTest, RollBackOfAFailedWriteRemovesWhatWasWritten) {
     ASSERT_TRUE(journal.RecordFile(root + "/d/half", 0, false));
     mwtest::WriteFile(root + "/d/half", "half of it");
     journal.MarkResult(false);
-    EXPECT_FALSE(journal.currentEntries.back().succeeded);
+    EXPECT_FALSE(journal.CurrentEntries().back().succeeded);
     journal.RollBack();
     EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(root)), "");
 }
 
 TEST_F(JournalTest, RollBackOfAnEmptyJournalChangesNothing) {
-    journal.previousEntries = {Entry(Kind::InstalledFile, "/x", true, 0)};
+    journal.SetPreviousEntriesForTesting({Entry(Kind::InstalledFile, "/x", true, 0)});
+    journal.SetCurrentEntriesForTesting({}, true);
     journal.installPath = "/i";
-    journal.pending = true;
     mwtest::WriteFile(root + "/keep", "k");
     mwtest::TreeSnapshot before = mwtest::SnapshotTree(root);
     journal.RollBack();
     EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(root)), "");
-    EXPECT_EQ(journal.previousEntries.size(), 1u);
+    EXPECT_EQ(journal.PreviousEntries().size(), 1u);
     EXPECT_EQ(journal.installPath, "/i");
-    EXPECT_TRUE(journal.pending);
+    EXPECT_TRUE(journal.Pending());
 }
 
 // RollBack goes on after a failure: a folder that cannot be removed (someone
@@ -393,39 +394,39 @@ TEST_F(JournalTest, RollBackNeverStopsEarly) {
     EXPECT_FALSE(fs::exists(root + "/c"));
     EXPECT_FALSE(fs::exists(root + "/b/f2"));
     EXPECT_TRUE(fs::exists(root + "/b/foreign"));
-    EXPECT_TRUE(journal.currentEntries.empty());
+    EXPECT_TRUE(journal.CurrentEntries().empty());
 }
 
 // --------------------------------------------------------------- results
 
 TEST_F(JournalTest, MarkResultOnlyAnswersAPendingRecord) {
     journal.MarkResult(true, "ignored");
-    EXPECT_TRUE(journal.currentEntries.empty());
+    EXPECT_TRUE(journal.CurrentEntries().empty());
 
     journal.RecordDirectXUpdate();
     journal.RecordRegistration();  // a second record while pending
-    EXPECT_TRUE(journal.pending);
+    EXPECT_TRUE(journal.Pending());
     journal.MarkResult(true, "text");
     journal.MarkResult(false, "again");  // changes nothing
-    ASSERT_EQ(journal.currentEntries.size(), 2u);
-    EXPECT_FALSE(journal.currentEntries.front().succeeded);
-    EXPECT_EQ(journal.currentEntries.front().path, "");
-    EXPECT_TRUE(journal.currentEntries.back().succeeded);
-    EXPECT_EQ(journal.currentEntries.back().path, "text");
-    EXPECT_FALSE(journal.pending);
+    ASSERT_EQ(journal.CurrentEntries().size(), 2u);
+    EXPECT_FALSE(journal.CurrentEntries().front().succeeded);
+    EXPECT_EQ(journal.CurrentEntries().front().path, "");
+    EXPECT_TRUE(journal.CurrentEntries().back().succeeded);
+    EXPECT_EQ(journal.CurrentEntries().back().path, "text");
+    EXPECT_FALSE(journal.Pending());
 
     journal.RecordDirectXUpdate();
     journal.MarkResult(false);
-    EXPECT_EQ(journal.currentEntries.back().path, "") << "no text keeps the path";
-    for (const auto& e : journal.currentEntries) EXPECT_EQ(e.fileKind, -1);
+    EXPECT_EQ(journal.CurrentEntries().back().path, "") << "no text keeps the path";
+    for (const auto& e : journal.CurrentEntries()) EXPECT_EQ(e.fileKind, -1);
 }
 
 TEST_F(JournalTest, WasInstalledBeforeNeedsASuccessfulFileWithTheExactPath) {
-    journal.previousEntries = {
+    journal.SetPreviousEntriesForTesting({
         Entry(Kind::InstalledFile, "/opt/a/Data.cfg", true, 3),
         Entry(Kind::InstalledFile, "/opt/a/failed.cfg", false, 3),
         Entry(Kind::CreatedFolder, "/opt/a/folder"),
-    };
+    });
     EXPECT_TRUE(journal.WasInstalledBefore("/opt/a/Data.cfg"));
     EXPECT_FALSE(journal.WasInstalledBefore("/opt/a/data.cfg"));
     EXPECT_FALSE(journal.WasInstalledBefore("/opt/a//Data.cfg"));
@@ -440,23 +441,23 @@ TEST_F(JournalTest, TheEarlierShortcutIsMovedAwayAndComesBackToItsPlace) {
     fs::create_directories(menu);
     std::string earlier = menu + "/Arbolux 7.desktop";
     mwtest::WriteFile(earlier, "[Desktop Entry]\nName=old\n");
-    journal.previousEntries = {Entry(Kind::UninstallShortcut, menu + "/other.desktop"),
+    journal.SetPreviousEntriesForTesting({Entry(Kind::UninstallShortcut, menu + "/other.desktop"),
                                Entry(Kind::ProgramShortcut, earlier),
-                               Entry(Kind::ProgramShortcut, menu + "/second.desktop")};
+                               Entry(Kind::ProgramShortcut, menu + "/second.desktop")});
     mwtest::TreeSnapshot before = mwtest::SnapshotTree(root);
 
-    ASSERT_TRUE(journal.RecordShortcut(0, menu));
+    ASSERT_TRUE(journal.RecordShortcut(ShortcutSlot::StartMenuProgram, menu));
     EXPECT_FALSE(fs::exists(earlier));
-    EXPECT_NE(journal.currentEntries.back().backupPath, "");
+    EXPECT_NE(journal.CurrentEntries().back().backupPath, "");
     std::string created = menu + "/Arbolux 7.13c.desktop";
     mwtest::WriteFile(created, "[Desktop Entry]\nName=new\n");
     journal.MarkResult(true, created);
-    EXPECT_EQ(journal.currentEntries.back().kind, Kind::ProgramShortcut);
+    EXPECT_EQ(journal.CurrentEntries().back().kind, Kind::ProgramShortcut);
 
     // The other kinds: nothing earlier of the desktop kind.
-    ASSERT_TRUE(journal.RecordShortcut(7, root + "/desk"));
-    EXPECT_EQ(journal.currentEntries.back().kind, Kind::DesktopShortcut);
-    EXPECT_EQ(journal.currentEntries.back().backupPath, "");
+    ASSERT_TRUE(journal.RecordShortcut(ShortcutSlot::Desktop, root + "/desk"));
+    EXPECT_EQ(journal.CurrentEntries().back().kind, Kind::DesktopShortcut);
+    EXPECT_EQ(journal.CurrentEntries().back().backupPath, "");
     journal.MarkResult(false);
 
     journal.RollBack();
@@ -471,7 +472,7 @@ TEST_F(JournalTest, AKeyThatDidNotExistIsDeletedByRollBack) {
     ASSERT_FALSE(
         registry->CreateKey("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other"));
     journal.RecordUninstallKey(false);
-    EXPECT_EQ(journal.currentEntries.back().backupPath, "");
+    EXPECT_EQ(journal.CurrentEntries().back().backupPath, "");
     ASSERT_FALSE(registry->SetValue(kProductKey, "DisplayName", RegValue::String("Arbolux")));
     journal.MarkResult(true);
     journal.RollBack();
@@ -487,7 +488,7 @@ TEST_F(JournalTest, AKeyThatExistedIsSavedAndRestored) {
     ASSERT_FALSE(registry->SetValue(kProductKey, "MwLanguage", RegValue::Dword(1036)));
 
     ASSERT_TRUE(journal.RecordUninstallKey(true));
-    const std::string backup = journal.currentEntries.back().backupPath;
+    const std::string backup = journal.CurrentEntries().back().backupPath;
     ASSERT_NE(backup, "");
     EXPECT_TRUE(fs::is_regular_file(backup));
     EXPECT_TRUE(fs::path(backup).parent_path().filename().string().starts_with("mw"));
@@ -513,7 +514,7 @@ TEST_F(JournalTest, UninstallKeyRollBackKeepsTheSavedCopyWhenTheRootIsUnreachabl
     ASSERT_FALSE(registry->CreateKey(kProductKey));
     ASSERT_FALSE(registry->SetValue(kProductKey, "DisplayName", RegValue::String("Arbolux 7.12")));
     ASSERT_TRUE(journal.RecordUninstallKey(true));
-    const std::string backup = journal.currentEntries.back().backupPath;
+    const std::string backup = journal.CurrentEntries().back().backupPath;
     ASSERT_NE(backup, "");
     ASSERT_FALSE(registry->DeleteTree(mw::kUninstallKeyRoot));
     journal.MarkResult(true);
@@ -595,7 +596,7 @@ TEST_F(JournalTest, AKeyThatCannotBeSavedIsNotDeleted) {
     NoSaveRegistry failing(*registry);
     mw::platform::SetMachineRegistryForTesting(&failing);
     EXPECT_FALSE(journal.RecordUninstallKey(true));
-    EXPECT_EQ(journal.currentEntries.back().backupPath, "");
+    EXPECT_EQ(journal.CurrentEntries().back().backupPath, "");
     journal.MarkResult(false);
     journal.RollBack();
     std::error_code ec;
@@ -618,7 +619,7 @@ TEST_F(JournalTest, WithoutAProductKeyNameTheUninstallKeyIsNeverTouched) {
 TEST_F(JournalTest, WriteLogCarriesTheEarlierEntriesAheadOfTheNewOnes) {
     std::string dir = root + "/inst";
     fs::create_directories(dir);
-    journal.previousEntries = {
+    journal.SetPreviousEntriesForTesting({
         Entry(Kind::CreatedFolder, dir),                            // made again: dropped
         Entry(Kind::InstalledFile, dir + "/only-before", true, 0),  // carried
         Entry(Kind::InstalledFile, dir + "/both", true, 0),         // dropped
@@ -626,16 +627,16 @@ TEST_F(JournalTest, WriteLogCarriesTheEarlierEntriesAheadOfTheNewOnes) {
         Entry(Kind::DirectXUpdate, "old dx", false),                // one now: dropped
         Entry(Kind::ProgramShortcut, "/m/old.desktop"),             // one now: dropped
         Entry(Kind::DirectXUpdate, "older dx", true),               // dropped
-    };
-    journal.currentEntries = {
+    });
+    journal.SetCurrentEntriesForTesting({
         Entry(Kind::CreatedFolder, dir),
         Entry(Kind::InstalledFile, dir + "/both", true, 0),
         Entry(Kind::ProgramShortcut, "/m/new.desktop"),
         Entry(Kind::DirectXUpdate, "dx", true),
-    };
+    });
     ASSERT_TRUE(journal.WriteLog(dir + "/Uninstall.ulog", dir, "/m"));
-    EXPECT_TRUE(journal.previousEntries.empty());
-    EXPECT_EQ(Kinds(journal.currentEntries), (std::vector<std::pair<Kind, std::string>>{
+    EXPECT_TRUE(journal.PreviousEntries().empty());
+    EXPECT_EQ(Kinds(journal.CurrentEntries()), (std::vector<std::pair<Kind, std::string>>{
                                                  {Kind::InstalledFile, dir + "/only-before"},
                                                  {Kind::DesktopShortcut, "/desk/old.desktop"},
                                                  {Kind::CreatedFolder, dir},
@@ -650,14 +651,14 @@ TEST_F(JournalTest, WriteLogCarriesTheEarlierEntriesAheadOfTheNewOnes) {
 // Of two earlier entries of a kind that this installation did not make, only
 // the later is carried: the earlier one is the same as a carried entry.
 TEST_F(JournalTest, WriteLogKeepsOneEarlierEntryPerKindAndItem) {
-    journal.previousEntries = {
+    journal.SetPreviousEntriesForTesting({
         Entry(Kind::DesktopShortcut, "/d/first.desktop"),
         Entry(Kind::InstalledFile, "/gone/x", true, 0),
         Entry(Kind::DesktopShortcut, "/d/second.desktop"),
         Entry(Kind::InstalledFile, "/gone/X", true, 0),
-    };
+    });
     ASSERT_TRUE(journal.WriteLog(root + "/l.ulog", "/i", "/m"));
-    EXPECT_EQ(Kinds(journal.currentEntries), (std::vector<std::pair<Kind, std::string>>{
+    EXPECT_EQ(Kinds(journal.CurrentEntries()), (std::vector<std::pair<Kind, std::string>>{
                                                  {Kind::DesktopShortcut, "/d/second.desktop"},
                                                  {Kind::InstalledFile, "/gone/X"},
                                              }));
@@ -716,7 +717,7 @@ TEST_F(JournalTest, WriteLogDeletesEveryBackup) {
         EXPECT_GT(TempItems(), 0u);
         std::string log = writable ? dir + "/Uninstall.ulog" : dir + "/missing/Uninstall.ulog";
         EXPECT_EQ(j.WriteLog(log, dir, "/m"), writable);
-        for (const auto& e : j.currentEntries) EXPECT_EQ(e.backupPath, "");
+        for (const auto& e : j.CurrentEntries()) EXPECT_EQ(e.backupPath, "");
         EXPECT_EQ(TempItems(), 0u);
         EXPECT_EQ(mwtest::ReadFile(dir + "/prog"), "new");
         EXPECT_EQ(mwtest::ReadFile(dir + "/data"), "user");
@@ -799,11 +800,11 @@ TEST(JournalInHome, ActsAsTheUserAndFollowsNoPlantedLink) {
     int rc = InChildAsTarget(home, [&] {
         setenv("TMPDIR", (dir + "/tmp").c_str(), 1);
         mw::InstallJournal journal("Arbolux 7", "Arbolux 7.13c");
-        journal.previousEntries.push_back(
-            Entry(Kind::DesktopShortcut, home + "/Desktop/Arbolux.desktop"));
+        journal.SetPreviousEntriesForTesting(
+            {Entry(Kind::DesktopShortcut, home + "/Desktop/Arbolux.desktop")});
         // The earlier desktop shortcut is moved out of the way, into a
         // folder of the user's that did not exist.
-        if (!journal.RecordShortcut(2, home + "/Desktop/Apps/Arbolux")) return 1;
+        if (!journal.RecordShortcut(ShortcutSlot::Desktop, home + "/Desktop/Apps/Arbolux")) return 1;
         if (fs::exists(home + "/Desktop/Arbolux.desktop")) return 2;
         if (OwnerOf(home + "/Desktop/Apps") != 65534) return 3;
         if (OwnerOf(home + "/Desktop/Apps/Arbolux") != 65534) return 4;
@@ -854,7 +855,7 @@ TEST(JournalInHome, AUserFolderNamingTheTemporaryFolderGetsNoneOfRootsFiles) {
         if (mw::platform::IsBelowTargetUserFolders(tmp + "/x")) return 1;
         mw::InstallJournal journal("Arbolux 7", "Arbolux 7.13c");
         if (!journal.RecordFile(program, 1, false)) return 2;
-        const std::string backup = journal.currentEntries.back().backupPath;
+        const std::string backup = journal.CurrentEntries().back().backupPath;
         if (OwnerOf(backup) != 0) return 3;  // root's program stays root's
         if (OwnerOf(fs::path(backup).parent_path()) != 0) return 4;
         // nobody cannot reach the backup to change it.

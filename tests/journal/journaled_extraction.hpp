@@ -24,18 +24,18 @@ public:
         using R = mw::notification::result;
         if (auto* s = std::get_if<mw::notification::EntryStarted>(&n.value)) {
             const mw::PayloadEntry& e = s->entry;
-            bool data = e.kind == static_cast<int32_t>(mw::PayloadKind::DataFile);
+            bool data = e.kind == mw::PayloadKind::DataFile;
             if (data && Exists(e.destination)) {
-                if (!journal_.RecordFile(e.destination, e.kind, true)) return R::Abort;
+                if (!journal_.RecordFile(e.destination, static_cast<int32_t>(e.kind), true)) return R::Abort;
                 journal_.MarkResult(true);
                 mw::GrantAccess(e.destination, mw::access::FileReadWriteDelete, 0);
                 return R::Skip;
             }
-            if (!journal_.RecordFile(e.destination, e.kind, data)) return R::Abort;
+            if (!journal_.RecordFile(e.destination, static_cast<int32_t>(e.kind), data)) return R::Abort;
             return R::Continue;
         }
         if (auto* d = std::get_if<mw::notification::EntryDone>(&n.value)) {
-            if (d->entry.kind == static_cast<int32_t>(mw::PayloadKind::DataFile)) {
+            if (d->entry.kind == mw::PayloadKind::DataFile) {
                 mw::GrantAccess(d->entry.destination, mw::access::FileReadWriteDelete, 0);
             }
             journal_.MarkResult(true);

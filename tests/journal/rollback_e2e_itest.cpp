@@ -55,7 +55,7 @@ std::string BuildArchive(const std::vector<ArchiveFile>& files) {
         mw::PayloadEntry e;
         e.source = "src\\" + f.name;
         e.destination = f.directory;
-        e.kind = f.kind;
+        e.kind = static_cast<mw::PayloadKind>(f.kind);
         e.size = f.content.size();
         mw::Crc32 crc;
         crc.Update(f.content.data(), f.content.size());

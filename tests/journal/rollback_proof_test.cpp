@@ -129,7 +129,7 @@ TEST_F(RollbackProofTest, EveryFailingOperationIsRolledBackCompletely) {
                 ASSERT_EQ(TempItems(), 0u)
                     << "operation " << n << " (" << faults.LastFailed() << ")\n"
                     << ListTemp();
-                ASSERT_TRUE(journal.currentEntries.empty());
+                ASSERT_TRUE(journal.CurrentEntries().empty());
             }
         }
         // Granting the data files to all users is one of the operations.

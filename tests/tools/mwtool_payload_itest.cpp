@@ -132,7 +132,7 @@ TEST_F(MwtoolPayload, ArchiveIsOneBzip2StreamOfTableAndContents) {
         mw::PayloadEntry e;
         e.source = rows[i].second;
         e.destination = rows[i].first;
-        e.kind = kinds[i];
+        e.kind = static_cast<mw::PayloadKind>(kinds[i]);
         e.size = content.size();
         e.crc = mw::Crc32Of(content.data(), content.size());
         table.push_back(e);

@@ -50,7 +50,7 @@ int LogCommand(const Args& args) {
     Line("product\t", journal.previousProduct);
     Line("install_path\t", journal.installPath);
     Line("shortcut_path\t", journal.shortcutPath);
-    for (const mw::JournalEntry& e : journal.previousEntries) {
+    for (const mw::JournalEntry& e : journal.PreviousEntries()) {
         Line("entry\t" + std::to_string(static_cast<int>(e.kind)) + "\t" +
                  std::to_string(e.fileKind) + "\t" + (e.succeeded ? "1" : "0") + "\t",
              e.path);
