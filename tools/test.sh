@@ -12,8 +12,10 @@ jobs=$(nproc)
 launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-  # Clones in other folders share the cache.
+  # Clones in other folders share the cache: paths are hashed relative to the
+  # clone, and the working folder (in the debug info) is not hashed.
   export CCACHE_BASEDIR="$PWD"
+  export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
   # The test programs share a precompiled header; these let ccache cache them.
   export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
 fi

@@ -49,15 +49,21 @@ std::map<std::string, std::string> MakeArchive(const mwtest::ScratchDir& dir,
     return files;
 }
 
+// A copy of the built installer in `dir` that carries `archive` as its payload.
+std::string InstallerWithPayload(const mwtest::ScratchDir& dir, const std::string& archive) {
+    const std::string installer = dir / "installer";
+    fs::copy_file(mwtest::BinPath("InstallArbolux7.13c"), installer);
+    EXPECT_EQ(Shell("'" + mwtest::BinPath("mwtool") + "' res set '" + installer +
+                    "' payload 134 0 '" + archive + "'"),
+              0);
+    return installer;
+}
+
 TEST(PayloadSourceResource, ReadsThePayloadOfABuiltInstallerInPlace) {
     mwtest::ScratchDir dir, install;
     const std::string archive = dir / "payload.bz2";
     const auto files = MakeArchive(dir, archive);
-    const std::string installer = dir / "installer";
-    fs::copy_file(mwtest::BinPath("InstallArbolux7.13c"), installer);
-    ASSERT_EQ(Shell("'" + mwtest::BinPath("mwtool") + "' res set '" + installer +
-                    "' payload 134 0 '" + archive + "'"),
-              0);
+    const std::string installer = InstallerWithPayload(dir, archive);
 
     std::error_code ec;
     auto bundle = mw::platform::OpenResources(installer, ec);
@@ -109,11 +115,7 @@ TEST(PayloadSourceResource, PagesReadAreGivenBack) {
     const std::string archive = dir / "payload.bz2";
     const std::string stream = payloadtest::Bzip2(payloadtest::Filler(12 << 20, 3));
     mwtest::WriteFile(archive, stream);
-    const std::string installer = dir / "installer";
-    fs::copy_file(mwtest::BinPath("InstallArbolux7.13c"), installer);
-    ASSERT_EQ(Shell("'" + mwtest::BinPath("mwtool") + "' res set '" + installer +
-                    "' payload 134 0 '" + archive + "'"),
-              0);
+    const std::string installer = InstallerWithPayload(dir, archive);
     std::error_code ec;
     auto bundle = mw::platform::OpenResources(installer, ec);
     ASSERT_TRUE(bundle) << ec.message();

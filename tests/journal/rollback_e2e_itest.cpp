@@ -120,14 +120,8 @@ class RollbackEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         if (geteuid() != 0) GTEST_SKIP() << "mounting file systems needs root";
-        // Is a private mount namespace to be had here at all?
-        pid_t pid = fork();
-        if (pid == 0) _exit(unshare(CLONE_NEWNS) == 0 ? 0 : 1);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        if (!mwtest::CanMakePrivateMountNamespace())
             GTEST_SKIP() << "no private mount namespace can be made here (unshare -m refused)";
-        }
         for (const char* tool : kTools) {
             ASSERT_TRUE(Shell(std::string("command -v ") + tool + " >/dev/null"))
                 << "the snapshot needs \"" << tool << "\", which is not installed";

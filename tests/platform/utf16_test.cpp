@@ -47,7 +47,7 @@ TEST(Utf16, IllFormedUtf8IsRefusedStrictlyAndReplacedOtherwise) {
 }
 
 TEST(Utf16, LoneSurrogatesAreRefusedStrictlyAndReplacedOtherwise) {
-    for (const std::u16string text :
+    for (const std::u16string& text :
          {std::u16string(u"a\xD800"), std::u16string(u"\xDC00z"), std::u16string(u"a\xD800z")}) {
         EXPECT_EQ(StrictUtf16ToUtf8(text), std::nullopt);
         EXPECT_NE(Utf16ToUtf8(text).find("\xEF\xBF\xBD"), std::string::npos);

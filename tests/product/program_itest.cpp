@@ -82,8 +82,9 @@ TEST(ProductProgram, FailedRegistrationIsNotReportedAsDone) {
         const auto r = mwtest::RunProgram(program, {"/Register", "/Background"});
         EXPECT_NE(r.code, 246);
         EXPECT_NE(r.code, 0);
-        if (std::filesystem::exists(m / "victim"))
+        if (std::filesystem::exists(m / "victim")) {
             EXPECT_EQ(mwtest::ReadFile(m / "victim"), "untouched");
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "support/test_env.hpp"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -85,6 +86,16 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+bool CanMakePrivateMountNamespace() {
+    if (geteuid() != 0) return false;
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) _exit(unshare(CLONE_NEWNS) == 0 ? 0 : 1);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace mwtest

@@ -40,6 +40,11 @@ struct RunResult {
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& stdinFile = "/dev/null");
 
+// Whether this process may make a private mount namespace (root, and a
+// kernel and container that allow unshare -m); tried in a child, so that the
+// caller's own namespace stays as it is.
+bool CanMakePrivateMountNamespace();
+
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 

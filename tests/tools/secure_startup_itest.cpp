@@ -56,7 +56,9 @@ TEST(SecureStartup, RootRefusesAMachineRootAnotherUserCouldChange) {
         const bool refused =
             r.err.find("\"" + c.root + "\" (MW_ROOT) is not used") != std::string::npos;
         EXPECT_EQ(refused, !c.used) << r.err;
-        if (refused) EXPECT_EQ(r.code, 1);
+        if (refused) {
+            EXPECT_EQ(r.code, 1);
+        }
         EXPECT_FALSE(fs::exists(theirs + "/root/var")) << "nothing made where it was refused";
         EXPECT_FALSE(fs::exists(open + "/root/var"));
     }
