@@ -19,7 +19,7 @@ namespace {
 
 constexpr std::size_t kBlockSize = 4096;
 // Pages of a mapped file are given back in steps of this size.
-constexpr uint64_t kReleaseStep = uint64_t(1) << 20;
+constexpr uint64_t kReleaseStep = uint64_t(256) << 10;
 
 // Offers decoded output to the sink until all of it is taken.
 class SinkAdapter {
@@ -123,9 +123,10 @@ bool PayloadSource::Verify() {
     if (start >= 0 && unread > 0) {
         if (const unsigned workers = VerifyWorkers(); workers > 1) {
             const auto from = static_cast<uint64_t>(start);
-            const BlockCheck check =
-                CheckBzip2Blocks(data() + from, static_cast<std::size_t>(unread), workers,
-                                 [&](uint64_t offset) { Consumed(from + offset); });
+            const BlockCheck check = CheckBzip2Blocks(
+                data() + from, static_cast<std::size_t>(unread), workers,
+                [&](uint64_t offset) { Consumed(from + offset); },
+                [&](uint64_t begin, uint64_t end) { Drop(from + begin, from + end); });
             if (check == BlockCheck::Intact) {
                 // Left as the sequential decode leaves it: read to the end.
                 seekg(0, std::ios_base::end);
@@ -158,6 +159,17 @@ void PayloadSource::Consumed(uint64_t position) {
         bundle_->Release(std::as_bytes(std::span(data() + released_, length)));
     }
     released_ = position;
+}
+
+void PayloadSource::Drop(uint64_t begin, uint64_t end) const {
+    if (end > size()) end = size();
+    if (begin >= end) return;
+    const auto length = static_cast<std::size_t>(end - begin);
+    if (file_) {
+        file_->Release(static_cast<std::size_t>(begin), length);
+    } else if (bundle_) {
+        bundle_->Release(std::as_bytes(std::span(data() + begin, length)));
+    }
 }
 
 uint64_t DecodePayload(PayloadSource& source, const DecodedSink& sink) {
