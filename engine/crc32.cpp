@@ -1,8 +1,7 @@
 #include "engine/crc32.hpp"
 
 #include <array>
-#include <boost/filesystem/exception.hpp>
-#include <boost/system/error_code.hpp>
+#include <filesystem>
 
 #include "platform/file_system.hpp"
 
@@ -24,17 +23,10 @@ const Table& CrcTable() {
     return table;
 }
 
-// A std::error_code seen through Boost.System, so that the file-system error
-// keeps its category: the system category stays the system category.
-boost::system::error_code ToBoost(const std::error_code& ec) {
-    if (ec.category() == std::generic_category())
-        return {ec.value(), boost::system::generic_category()};
-    return {ec.value(), boost::system::system_category()};
-}
-
+// The engine's one file-error type: the error code travels as the failing
+// call gave it, category included.
 [[noreturn]] void ThrowFileError(const std::string& path, const std::error_code& ec) {
-    throw boost::filesystem::filesystem_error("FileCrc32", boost::filesystem::path(path),
-                                              ToBoost(ec));
+    throw std::filesystem::filesystem_error("FileCrc32", std::filesystem::path(path), ec);
 }
 
 }  // namespace

@@ -2,9 +2,7 @@
 
 #include <fcntl.h>
 
-#include <boost/filesystem/exception.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
-#include <boost/system/error_code.hpp>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -388,8 +386,6 @@ namespace {
 std::string PathNamedBy(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
-    } catch (const boost::filesystem::filesystem_error& e) {
-        return e.path1().string();
     } catch (const std::filesystem::filesystem_error& e) {
         return e.path1().string();
     } catch (...) {
@@ -441,14 +437,9 @@ std::error_code ExtractionErrorCode(const std::exception_ptr& error) {
         // A decoder error is reported as such, whatever an earlier call left
         // in errno.
         return make_error_code(CompressError::Bzip2Error);
-    } catch (const boost::filesystem::filesystem_error& e) {
-        const auto& category = e.code().category();
-        if (category == boost::system::generic_category())
-            return {e.code().value(), std::generic_category()};
-        if (category == boost::system::system_category())
-            return {e.code().value(), std::system_category()};
-        return make_error_code(CompressError::UnexpectedError);
     } catch (const std::system_error& e) {
+        // File errors (std::filesystem::filesystem_error) and the engine's
+        // own failures alike: the code as it was thrown.
         return e.code();
     } catch (...) {
         return make_error_code(CompressError::UnexpectedError);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/filesystem/exception.hpp>
+#include <filesystem>
 #include <string>
 
 #include "platform/file_system.hpp"
@@ -59,10 +59,9 @@ TEST(FileCrc32, MissingFileNamesFileAndCarriesSystemError) {
     try {
         mw::FileCrc32(path);
         FAIL() << "no error";
-    } catch (const boost::filesystem::filesystem_error& e) {
+    } catch (const std::filesystem::filesystem_error& e) {
         EXPECT_EQ(e.path1().string(), path);
-        EXPECT_EQ(e.code().value(), ENOENT);
-        EXPECT_EQ(e.code().category(), boost::system::system_category());
+        EXPECT_EQ(e.code(), std::error_code(ENOENT, std::system_category()));
     }
 }
 
@@ -78,8 +77,9 @@ TEST(FileCrc32, ReadFailureCarriesThatCallsError) {
     try {
         mw::FileCrc32(path);
         ADD_FAILURE() << "no error";
-    } catch (const boost::filesystem::filesystem_error& e) {
-        EXPECT_EQ(e.code().value(), EIO);
+    } catch (const std::filesystem::filesystem_error& e) {
+        EXPECT_EQ(e.path1().string(), path);
+        EXPECT_EQ(e.code(), std::error_code(EIO, std::system_category()));
         EXPECT_EQ(faulty.LastFailed(), "Read");
     }
     mw::platform::SetFilesForTesting(nullptr);

@@ -173,7 +173,9 @@ TEST_F(Host, CancelRulesPerEarlierInstallation) {
                 EXPECT_TRUE(boxes.shown.empty());
                 EXPECT_TRUE(W().Ended());
             }
-            if (W().Ended()) EXPECT_EQ(W().Result(), 2);
+            if (W().Ended()) {
+                EXPECT_EQ(W().Result(), 2);
+            }
             EXPECT_EQ(wizard->currentPage(), c.page) << "declining changes nothing";
         }
     }

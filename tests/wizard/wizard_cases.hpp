@@ -192,7 +192,9 @@ inline void ExpectInstalled(const WizardCase& c, const ScratchDir& root) {
     const RunResult path = RunProgram(
         BinPath("mwtool"), {"reg", "query", "Software\\Meridan Works", "Arbolux 7 Path"});
     if (!c.installs) {
-        if (!c.newerInstalled) EXPECT_NE(path.code, 0) << "nothing may be registered: " << path.out;
+        if (!c.newerInstalled) {
+            EXPECT_NE(path.code, 0) << "nothing may be registered: " << path.out;
+        }
         return;
     }
     ASSERT_EQ(path.code, 0) << path.err;

@@ -106,7 +106,9 @@ TEST(WizardFlowReal, TableOfKeyboardRuns) {
             if (!ended) std::this_thread::sleep_for(50ms);
         }
         EXPECT_EQ(ended, c.ends);
-        if (ended) EXPECT_EQ(code, 0);
+        if (ended) {
+            EXPECT_EQ(code, 0);
+        }
         if (!ended) {
             installer.Signal(SIGTERM);
             installer.Wait(code);
