@@ -20,6 +20,8 @@ namespace {
 constexpr std::size_t kBlockSize = 4096;
 // Pages of a mapped file are given back in steps of this size.
 constexpr uint64_t kReleaseStep = uint64_t(256) << 10;
+// A multiple of every page size the system may use.
+constexpr uintptr_t kPageAlignment = 64 * 1024;
 
 // Offers decoded output to the sink until all of it is taken.
 class SinkAdapter {
@@ -152,12 +154,13 @@ void PayloadSource::Consumed(uint64_t position) {
     if (position < released_) released_ = 0;
     if (position > size()) position = size();
     if ((!file_ && !bundle_) || position < released_ + kReleaseStep) return;
-    const auto length = static_cast<std::size_t>(position - released_);
-    if (file_) {
-        file_->Release(static_cast<std::size_t>(released_), length);
-    } else {
-        bundle_->Release(std::as_bytes(std::span(data() + released_, length)));
-    }
+    // Only whole pages can go: each step ends on a page boundary, so that the
+    // page still being read goes with the next step. Ending it at `position`
+    // would leave that page behind for good, one per step, and a large
+    // payload would stay resident bit by bit.
+    position -= reinterpret_cast<uintptr_t>(data() + position) % kPageAlignment;
+    if (position <= released_) return;
+    Drop(released_, position);
     released_ = position;
 }
 
