@@ -20,9 +20,9 @@ void PrependPathElements(std::string_view path, std::deque<std::string>& todo) {
                 std::make_move_iterator(elements.end()));
 }
 
-std::vector<std::string> NormalPathElements(std::string_view path) {
+std::vector<std::string> NormalPathElements(std::string_view path, std::string_view separators) {
     std::vector<std::string> out;
-    for (std::string& e : PathElements(path)) {
+    for (std::string& e : PathElements(path, separators)) {
         if (e == ".") continue;
         if (e == "..") {
             if (!out.empty()) out.pop_back();

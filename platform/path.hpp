@@ -24,7 +24,8 @@ void PrependPathElements(std::string_view path, std::deque<std::string>& todo);
 
 // The elements with "." dropped and each ".." taking back the element before
 // it; a ".." with nothing before it is dropped (nothing is above the root).
-std::vector<std::string> NormalPathElements(std::string_view path);
+std::vector<std::string> NormalPathElements(std::string_view path,
+                                            std::string_view separators = "/");
 
 // The text before the last '/': "/" when that is the leading one, empty when
 // there is none. "/a/b" gives "/a", "/a" and "/" give "/", "a" gives "".

@@ -43,6 +43,7 @@ TEST(Path, ElementsWithOtherSeparators) {
     EXPECT_EQ(PathElements("<InstallPath>\\Data/x\\\\y\\", "/\\"),
               (Elements{"<InstallPath>", "Data", "x", "y"}));
     EXPECT_EQ(PathElements("\\", "/\\"), Elements{});
+    EXPECT_EQ(NormalPathElements("/a\\..\\b/./c", "/\\"), (Elements{"b", "c"}));
     EXPECT_EQ(PathElements("Software\\Meridan Works", "\\"),
               (Elements{"Software", "Meridan Works"}));
 }
