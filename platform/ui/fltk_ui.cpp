@@ -224,6 +224,7 @@ public:
 
 private:
     void BuildControl(const DialogControl& source);
+    void TakeKeyboard();
     void ApplyLabel(Control& c);
     void DumpInto(UiDumpWindow& dump, int dx, int dy);
     int OriginX() const { return parent_ ? group_->x() : 0; }
@@ -852,12 +853,24 @@ void CFltkDialog::Post(const ControlEvent& event) {
     Fl::add_timeout(0.0, DeliverPosted, posted_.back().get());
 }
 
+// Fl::wait runs the due timeouts first and then blocks until the next X
+// event: a modal loop whose dialog a posted event (a timeout) has just ended
+// would go on waiting for some unrelated event before it noticed, and under
+// load that event may be seconds away. A zero timeout added from a check,
+// which runs after the timeouts and before the wait, makes that wait return
+// at once.
+void WakeCheck(void*) {
+    Fl::remove_check(WakeCheck, nullptr);
+    Fl::add_timeout(0.0, [](void*) {}, nullptr);
+}
+
 void CFltkDialog::DeliverPosted(void* data) {
     auto* posted = static_cast<Posted*>(data);
     CFltkDialog* dialog = posted->dialog;
     const ControlEvent event = posted->event;
     std::erase_if(dialog->posted_, [posted](const auto& p) { return p.get() == posted; });
     dialog->Send(event);
+    if (!Fl::has_check(WakeCheck, nullptr)) Fl::add_check(WakeCheck, nullptr);
 }
 
 void CFltkDialog::Send(const ControlEvent& event) {
@@ -940,9 +953,7 @@ void CFltkDialog::ShowDialog(bool shown) {
             }
             window_->show();
             window_->wait_for_expose();
-            // Without a window manager nobody else gives the window the keyboard.
-            XSetInputFocus(fl_display, fl_xid(window_), RevertToParent, CurrentTime);
-            XFlush(fl_display);
+            TakeKeyboard();
             Dump();
         } else {
             window_->hide();
@@ -955,6 +966,24 @@ void CFltkDialog::ShowDialog(bool shown) {
         group_->hide();
     }
     if (group_->parent()) group_->parent()->redraw();
+}
+
+void CFltkDialog::TakeKeyboard() {
+    // Without a window manager nobody else gives the window the keyboard.
+    // The server is waited for, not just sent the request: the record the
+    // dump gets next says the window is there to be typed into, and a key
+    // sent on reading it must not go to the window that had the focus.
+    const ::Window xid = fl_xid(window_);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        XSetInputFocus(fl_display, xid, RevertToParent, CurrentTime);
+        XSync(fl_display, False);
+        ::Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(fl_display, &focus, &revert);
+        if (focus == xid) return;
+        // Not viewable yet (a window manager may map it late).
+        Fl::wait(0.02);
+    }
 }
 
 bool CFltkDialog::IsDialogShown() const {

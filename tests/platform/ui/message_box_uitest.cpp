@@ -18,6 +18,7 @@
 #include "platform/ui/fltk_ui.hpp"
 #include "support/env_guard.hpp"
 #include "support/test_env.hpp"
+#include "support/x_keyboard.hpp"
 
 // Last: Xlib defines macros (None, Status, ...) that clash with other headers.
 #include <X11/Xlib.h>
@@ -107,17 +108,10 @@ bool SendCloseRequest(unsigned long window) {
     return sent;
 }
 
-// Keys go to the box's own window: other tests may show windows on the same
-// display at the same time. xdotool types into the focused window with the
-// XTEST extension; when the box closes on the key press it cannot send the
-// release to the window any more and the key stays down in the server
-// (repeating into the next box), so the release is sent once more without a
-// window. The command's status is not looked at for the same reason: the
-// answers the tests read tell whether the key arrived.
-void SendKey(unsigned long window, const std::string& key) {
-    std::string cmd = "xdotool key --window " + std::to_string(window) + " " + key +
-                      " 2>/dev/null; xdotool keyup " + key + " 2>/dev/null";
-    (void)std::system(cmd.c_str());
+// Keys go to the box's own window (other tests may show windows on the same
+// display at the same time), and only once it has the keyboard.
+bool SendKey(unsigned long window, const std::string& key) {
+    return mwtest::PressKeyIn(std::to_string(window), key);
 }
 
 class RealMessageBoxTest : public ::testing::Test {
@@ -153,7 +147,8 @@ protected:
                 if (action == "close") {
                     SendCloseRequest(window);
                 } else if (action.rfind("key:", 0) == 0) {
-                    SendKey(window, action.substr(4));
+                    EXPECT_TRUE(SendKey(window, action.substr(4)))
+                        << "the box never had the keyboard for " << action;
                 }
                 std::this_thread::sleep_for(150ms);
             }
@@ -163,7 +158,7 @@ protected:
             }
             while (!returned) {
                 forced = true;
-                SendKey(window, "Return");
+                (void)SendKey(window, "Return");
                 std::this_thread::sleep_for(300ms);
             }
         });
