@@ -8,6 +8,7 @@
 #include "app/version_info.hpp"
 #include "journal/install_log.hpp"
 #include "platform/file_system.hpp"
+#include "platform/path.hpp"
 #include "platform/program_path.hpp"
 #include "platform/registry.hpp"
 #include "platform/trusted_path.hpp"
@@ -33,15 +34,8 @@ std::optional<std::string> ReadString(std::string_view key, std::string_view nam
     return value->Text();
 }
 
-// The folder part of a path, without the separator; empty when there is none.
-std::string ParentFolder(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return {};
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string LogBeside(const std::string& file) {
-    std::string folder = ParentFolder(file);
+    std::string folder = platform::ParentPath(file);
     if (folder.empty()) return {};
     return (folder == "/" ? "" : folder) + "/" + std::string(InstallLogFile::kFileName);
 }
@@ -134,7 +128,7 @@ void DetectPreviousInstallation(InstallSettings& settings, unsigned codePage,
     }
     // The folder page keeps an earlier installation's folder as it is: when no
     // log names it, the default would put a second copy beside the first.
-    if (settings.installFolder.empty()) settings.installFolder = ParentFolder(program);
+    if (settings.installFolder.empty()) settings.installFolder = platform::ParentPath(program);
 }
 
 }  // namespace mw

@@ -11,6 +11,7 @@
 #include "app/preconditions.hpp"
 #include "app/text_format.hpp"
 #include "platform/message_box.hpp"
+#include "platform/path.hpp"
 #include "platform/roots.hpp"
 #include "platform/system_info.hpp"
 
@@ -36,18 +37,12 @@ CInstallApp* g_app = nullptr;
     std::exit(kExitInitializationError);
 }
 
-std::string JoinFolder(std::string base, const std::string& level) {
-    if (base.empty()) return level;
-    if (base.back() != '/') base += '/';
-    return base + level;
-}
-
 CachedFolders ComputeCachedFolders() {
     CachedFolders f;
     f.commonMakerData =
-        JoinFolder(platform::SpecialFolder(platform::csidl::CommonAppData), std::string(makerName));
+        platform::JoinPath(platform::SpecialFolder(platform::csidl::CommonAppData), std::string(makerName));
     f.userMakerData =
-        JoinFolder(platform::SpecialFolder(platform::csidl::AppData), std::string(makerName));
+        platform::JoinPath(platform::SpecialFolder(platform::csidl::AppData), std::string(makerName));
     f.documents = platform::DocumentsFolder();
     return f;
 }

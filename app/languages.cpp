@@ -3,8 +3,6 @@
 #include <locale.h>
 #include <stdlib.h>
 
-#include <boost/filesystem/detail/utf8_codecvt_facet.hpp>
-#include <boost/filesystem/path.hpp>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -102,29 +100,6 @@ void ApplyLanguageLocale(LanguageIndex index) {
     std::setlocale(LC_COLLATE, name.c_str());
     std::setlocale(LC_TIME, name.c_str());
     std::setlocale(LC_MONETARY, name.c_str());
-}
-
-// Paths are UTF-8 on this system whatever the user's locale. Boost.Filesystem
-// starts from the environment's locale, and a locale the system lacks (LANG
-// naming one that was never generated) makes that throw; its first use then
-// happens with the environment pointing at the C locale.
-void ImbueUtf8Paths() {
-    std::locale utf8(std::locale::classic(), new boost::filesystem::detail::utf8_codecvt_facet);
-    try {
-        boost::filesystem::path::imbue(utf8);
-        return;
-    } catch (const std::runtime_error&) {
-    }
-    const char* old = std::getenv("LC_ALL");
-    std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
-    setenv("LC_ALL", "C", 1);
-    try {
-        boost::filesystem::path::imbue(utf8);
-    } catch (...) {
-        saved ? setenv("LC_ALL", saved->c_str(), 1) : unsetenv("LC_ALL");
-        throw;
-    }
-    saved ? setenv("LC_ALL", saved->c_str(), 1) : unsetenv("LC_ALL");
 }
 
 bool IsMissing(const std::optional<std::string>& text) {
@@ -259,9 +234,7 @@ bool SetUpProcessLocale() {
     std::string name = platform::UserDefaultLocaleName() + ".UTF-8";
     SetGlobalLocale(name);
     try {
-        ImbueUtf8Paths();
         (void)std::use_facet<std::ctype<char>>(std::locale());
-        (void)boost::filesystem::path::codecvt();
     } catch (const std::exception&) {
         return false;
     }

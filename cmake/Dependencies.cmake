@@ -2,7 +2,7 @@
 # installer needs nothing beyond what a Debian desktop ships (libc, X11, Xft,
 # fontconfig, libbz2, SQLite, ICU, libacl, libcap).
 set(Boost_USE_STATIC_LIBS ON)
-find_package(Boost 1.74 REQUIRED COMPONENTS iostreams filesystem system)
+find_package(Boost 1.74 REQUIRED COMPONENTS iostreams)
 find_package(BZip2 REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_package(ICU REQUIRED COMPONENTS uc i18n data)

@@ -26,6 +26,7 @@
 #include "journal/install_log.hpp"
 #include "journal/security.hpp"
 #include "platform/file_system.hpp"
+#include "platform/path.hpp"
 #include "platform/process.hpp"
 #include "platform/roots.hpp"
 #include "platform/safe_path.hpp"
@@ -61,12 +62,6 @@ std::string ResultWord(bool ok) {
 
 std::string QuoteSpaces(const std::string& path) {
     return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return {};
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool Exists(const std::string& path) {
@@ -425,7 +420,7 @@ bool PrepareTempFolder(InstallSettings& settings, std::string& errorText) {
     // A name that is taken already is never reused: another one is drawn.
     for (int attempt = 0; attempt < 8; ++attempt) {
         const std::string folder =
-            JoinPath(temp, "meridan_{" + boost::uuids::to_string(generate()) + "}");
+            platform::JoinPath(temp, "meridan_{" + boost::uuids::to_string(generate()) + "}");
         ec = fs.CreateDirectory(folder);
         if (ec == std::errc::file_exists) continue;
         if (!ec) ec = fs.SetMode(folder, 0700);
@@ -452,14 +447,14 @@ RegistrationCommand MakeRegistrationCommand(const std::string& programPath,
                       static_cast<unsigned long long>(previousVersion));
         command.argv.emplace_back(text);
     }
-    command.workingFolder = FolderOf(programPath);
+    command.workingFolder = platform::ParentPath(programPath);
     return command;
 }
 
 std::string InstallLogPath(const std::string& uninstallerPath) {
-    const std::string folder = FolderOf(uninstallerPath);
+    const std::string folder = platform::ParentPath(uninstallerPath);
     if (folder.empty()) return {};
-    return JoinPath(folder, InstallLogFile::kFileName);
+    return platform::JoinPath(folder, InstallLogFile::kFileName);
 }
 
 bool RunInstallation(InstallSurface& surface, InstallSettings& settings, PayloadSource& source) {

@@ -14,6 +14,7 @@
 #include "journal/security.hpp"
 #include "platform/file_system.hpp"
 #include "platform/os_error.hpp"
+#include "platform/path.hpp"
 #include "platform/safe_path.hpp"
 #include "platform/utf16.hpp"
 
@@ -81,13 +82,6 @@ private:
 
 // Smallest entry: two empty texts, kind, size and CRC.
 constexpr uint64_t kMinEntrySize = 4 + 4 + 4 + 8 + 4;
-
-std::string ParentOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return {};
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 notification::result Ask(const ExtractCallback& callback, const notification& n) {
     return callback ? callback(n) : notification::result::Continue;
@@ -236,7 +230,7 @@ void PayloadExtractor::ReadTable() {
             std::string folder = entry.destination;
             for (char& c : folder)
                 if (c == '\\') c = '/';
-            entry.destination = JoinPath(folder, DestinationFileName(entry.source));
+            entry.destination = platform::JoinPath(folder, DestinationFileName(entry.source));
         }
     }
     foldersDone_.resize(foldersToOpen_.size(), false);
@@ -309,7 +303,7 @@ void PayloadExtractor::OpenOutput(const PayloadEntry& entry) {
         // reports why.
         if (!(info.mode & 0200)) (void)fs.SetMode(destination, info.mode | 0200);
     } else if (info.type == platform::FileType::None) {
-        CreateFolders(ParentOf(destination));
+        CreateFolders(platform::ParentPath(destination));
     }
     OpenSharedFolders(destination);
     auto file = fs.OpenForWrite(destination, ec);
@@ -320,7 +314,7 @@ void PayloadExtractor::OpenOutput(const PayloadEntry& entry) {
 void PayloadExtractor::CreateFolders(const std::string& folder) {
     platform::FileSystem& fs = platform::Files();
     std::vector<std::string> missing;
-    for (std::string f = folder; !f.empty(); f = ParentOf(f)) {
+    for (std::string f = folder; !f.empty(); f = platform::ParentPath(f)) {
         std::error_code ec;
         const auto info = fs.Status(f, ec);
         if (ec) FailFile(f, ec);
@@ -350,8 +344,8 @@ void PayloadExtractor::OpenSharedFolders(const std::string& destination) {
     platform::FileSystem& fs = platform::Files();
     for (std::size_t i = 0; i < foldersToOpen_.size(); ++i) {
         if (foldersDone_[i]) continue;
-        for (std::string folder = ParentOf(destination); !folder.empty();
-             folder = ParentOf(folder)) {
+        for (std::string folder = platform::ParentPath(destination); !folder.empty();
+             folder = platform::ParentPath(folder)) {
             std::error_code ec;
             const auto info = fs.Status(folder, ec);
             if (ec || info.type != platform::FileType::Directory) break;

@@ -5,6 +5,7 @@
 #include "engine/tokens.hpp"
 #include "journal/journal.hpp"
 #include "platform/file_system.hpp"
+#include "platform/path.hpp"
 #include "platform/roots.hpp"
 
 namespace mw {
@@ -45,12 +46,6 @@ std::string ExecArgument(const std::string& text) {
     return StringValue(quoted);
 }
 
-std::string FolderPart(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return {};
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 std::vector<ShortcutRequest> PlanShortcuts(const ShortcutInputs& in) {
@@ -84,7 +79,7 @@ std::optional<std::string> DesktopEntryText(const std::string& target,
 bool CreateShortcut(const std::string& target, const std::string& folder,
                     const std::optional<std::string>& name, std::string* linkPath,
                     bool executable) {
-    const std::string workingFolder = FolderPart(target);
+    const std::string workingFolder = platform::ParentPath(target);
     if (workingFolder.empty()) return false;
     std::string linkName;
     if (name) {
@@ -99,7 +94,7 @@ bool CreateShortcut(const std::string& target, const std::string& folder,
     }
     const std::optional<std::string> text = DesktopEntryText(target, workingFolder, linkName);
     if (!text || HasControlCharacter(folder)) return false;
-    const std::string link = JoinPath(folder, linkName + ".desktop");
+    const std::string link = platform::JoinPath(folder, linkName + ".desktop");
 
     auto& fs = platform::Files();
     std::error_code ec;

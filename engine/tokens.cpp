@@ -7,6 +7,7 @@
 #include "engine/compress_error.hpp"
 #include "platform/case_fold.hpp"
 #include "platform/file_system.hpp"
+#include "platform/path.hpp"
 #include "platform/roots.hpp"
 
 namespace mw {
@@ -45,20 +46,11 @@ constexpr TokenRow kTokens[] = {
     throw std::system_error(make_error_code(CompressError::UnexpectedError), why);
 }
 
-bool IsSeparator(char c) {
-    return c == '/' || c == '\\';
-}
+// The table's paths separate with '\\' as well as '/'.
+constexpr std::string_view kSeparators = "/\\";
 
 std::vector<std::string> Elements(std::string_view text) {
-    std::vector<std::string> out;
-    size_t i = 0;
-    while (i < text.size()) {
-        size_t j = i;
-        while (j < text.size() && !IsSeparator(text[j])) ++j;
-        if (j > i) out.emplace_back(text.substr(i, j - i));
-        i = j + 1;
-    }
-    return out;
+    return platform::PathElements(text, kSeparators);
 }
 
 bool IsDotElement(std::string_view e) {
@@ -103,16 +95,7 @@ std::vector<std::string> Normalised(const std::string& path) {
         std::string base = getcwd(cwd, sizeof cwd) ? cwd : "/";
         full = base + "/" + full;
     }
-    std::vector<std::string> out;
-    for (auto& e : Elements(full)) {
-        if (e == ".") continue;
-        if (e == "..") {
-            if (!out.empty()) out.pop_back();
-            continue;
-        }
-        out.push_back(std::move(e));
-    }
-    return out;
+    return platform::NormalPathElements(full, kSeparators);
 }
 
 
@@ -134,18 +117,10 @@ std::string ShellFolder(int csidlNumber, int fallbackCsidl, bool useFallback) {
     return FindShellFolder(csidlNumber, useFallback ? fallbackCsidl : 0).path;
 }
 
-std::string JoinPath(std::string_view path, std::string_view element) {
-    std::string out(path);
-    if (!out.empty() && !IsSeparator(out.back()) && !(!element.empty() && IsSeparator(element[0])))
-        out += '/';
-    out += element;
-    return out;
-}
-
 std::string ResolveDestination(std::string_view directory, const DestinationFolders& folders,
                                std::vector<std::string>& foldersToOpen) {
     std::vector<std::string> elements = Elements(directory);
-    const bool rooted = !directory.empty() && IsSeparator(directory[0]);
+    const bool rooted = !directory.empty() && kSeparators.find(directory[0]) != std::string_view::npos;
     if (elements.empty() || rooted || elements[0].size() < 2 || elements[0].front() != '<' ||
         elements[0].back() != '>') {
         std::string plain(directory);
@@ -182,7 +157,7 @@ std::string ResolveDestination(std::string_view directory, const DestinationFold
                 for (const auto& e : Elements(name))
                     if (IsDotElement(e))
                         Unexpected("the sample folder name has a '.' or '..' element");
-                folder = JoinPath(desktop.path, name);
+                folder = platform::JoinPath(desktop.path, name, kSeparators);
                 // Only a folder below the all-user desktop is opened to all
                 // users; below the user's own desktop it stays the user's.
                 if (desktop.primary) ListOnce(foldersToOpen, folder);
@@ -200,7 +175,7 @@ std::string ResolveDestination(std::string_view directory, const DestinationFold
         if (IsDotElement(elements[i]))
             Unexpected("destination directory has a '.' or '..' element: " +
                        std::string(directory));
-        folder = JoinPath(folder, elements[i]);
+        folder = platform::JoinPath(folder, elements[i], kSeparators);
         if (shared) ListOnce(foldersToOpen, folder);
     }
     return folder;
@@ -218,7 +193,8 @@ std::string ResolveEntryDestination(std::string_view directory, std::string_view
                                     const DestinationFolders& folders,
                                     std::vector<std::string>& foldersToOpen) {
     std::string name = DestinationFileName(source);
-    return JoinPath(ResolveDestination(directory, folders, foldersToOpen), name);
+    return platform::JoinPath(ResolveDestination(directory, folders, foldersToOpen), name,
+                             kSeparators);
 }
 
 bool SameFolder(const std::string& a, const std::string& b) {

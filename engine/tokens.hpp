@@ -47,10 +47,6 @@ struct DestinationFolders {
 // std::system_error with CompressError::UnexpectedError when both are empty.
 std::string ShellFolder(int csidl, int fallbackCsidl, bool useFallback);
 
-// Appends one element with a single '/' between: none is added when `path`
-// is empty or ends with a separator, or `element` starts with one.
-std::string JoinPath(std::string_view path, std::string_view element);
-
 // Turns a destination directory of the archive ('\' and '/' both separate its
 // elements) into a folder path. A text that does not start with a token
 // element ("<...>") comes back as it is, with '/' as separator; an element

@@ -10,6 +10,7 @@
 #include "journal/security.hpp"
 #include "platform/case_fold.hpp"
 #include "platform/file_system.hpp"
+#include "platform/path.hpp"
 #include "platform/registry.hpp"
 
 namespace mw {
@@ -54,18 +55,6 @@ bool MayExist(const std::string& path) {
     return ec || info.type != FileType::None;
 }
 
-std::vector<std::string> Components(const std::string& path) {
-    std::vector<std::string> parts;
-    std::size_t i = 0;
-    while (i < path.size()) {
-        std::size_t j = path.find('/', i);
-        if (j == std::string::npos) j = path.size();
-        if (j > i) parts.push_back(path.substr(i, j - i));
-        i = j + 1;
-    }
-    return parts;
-}
-
 // Absolute (against the current folder) and lexically normalised.
 std::vector<std::string> NormalisedComponents(const std::string& path) {
     std::string full = path;
@@ -73,16 +62,7 @@ std::vector<std::string> NormalisedComponents(const std::string& path) {
         std::error_code ec;
         full = std::filesystem::current_path(ec).string() + "/" + full;
     }
-    std::vector<std::string> out;
-    for (std::string& part : Components(full)) {
-        if (part == ".") continue;
-        if (part == "..") {
-            if (!out.empty()) out.pop_back();
-            continue;
-        }
-        out.push_back(std::move(part));
-    }
-    return out;
+    return platform::NormalPathElements(full);
 }
 
 // What the same-item test needs to know of one path.
@@ -97,7 +77,7 @@ struct ItemIdentity {
 ItemIdentity Identify(const std::string& path) {
     ItemIdentity id;
     id.exact = path.starts_with('/') ? "/" : "";
-    for (const std::string& part : Components(path)) id.exact += part + "/";
+    for (const std::string& part : platform::PathElements(path)) id.exact += part + "/";
     std::error_code ec;
     FileInfo info = StatusOf(path, ec);
     id.exists = !ec && info.type != FileType::None;
@@ -178,7 +158,7 @@ bool InstallJournal::CreateFolders(const std::string& folder) {
     auto& fs = platform::Files();
     bool absolute = folder.starts_with('/');
     std::string prefix;
-    for (const std::string& part : Components(folder)) {
+    for (const std::string& part : platform::PathElements(folder)) {
         if (absolute || !prefix.empty()) prefix += '/';
         prefix += part;
         std::error_code ec;

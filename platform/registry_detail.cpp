@@ -13,6 +13,7 @@
 
 #include "platform/case_fold.hpp"
 #include "platform/os_error.hpp"
+#include "platform/path.hpp"
 
 namespace mw::platform::regdetail {
 namespace {
@@ -131,18 +132,12 @@ std::error_code SplitKeyPath(std::string_view key, std::vector<std::string>& lev
     levels.clear();
     if (key.empty()) return {};
     if (!IsUtf8(key)) return Errc(std::errc::invalid_argument);
-    size_t start = 0;
-    for (;;) {
-        size_t end = key.find('\\', start);
-        std::string_view level =
-            key.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (level.empty()) {
-            levels.clear();
-            return Errc(std::errc::invalid_argument);
-        }
-        levels.emplace_back(level);
-        if (end == std::string_view::npos) break;
-        start = end + 1;
+    levels = PathElements(key, "\\");
+    // Every backslash stands between two levels: one leading, trailing or
+    // doubled leaves an empty level, which no key has.
+    if (levels.size() != static_cast<std::size_t>(std::count(key.begin(), key.end(), '\\')) + 1) {
+        levels.clear();
+        return Errc(std::errc::invalid_argument);
     }
     return {};
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/path.hpp"
 #include "platform/safe_path.hpp"
 #include "platform/trusted_path.hpp"
 
@@ -49,14 +50,8 @@ std::string Tidy(std::string_view path) {
 }
 
 bool HasDotElement(std::string_view path) {
-    size_t i = 0;
-    while (i <= path.size()) {
-        size_t j = path.find('/', i);
-        if (j == std::string_view::npos) j = path.size();
-        std::string_view e = path.substr(i, j - i);
+    for (const std::string& e : PathElements(path))
         if (e == "." || e == "..") return true;
-        i = j + 1;
-    }
     return false;
 }
 

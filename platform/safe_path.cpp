@@ -12,6 +12,7 @@
 #include <deque>
 
 #include "platform/os_error.hpp"
+#include "platform/path.hpp"
 #include "platform/roots.hpp"
 
 namespace mw::platform {
@@ -28,21 +29,6 @@ constexpr int kMaxLinks = 40;
 // A link nobody but root could have made or replaced.
 bool TrustedLink(const struct stat& link, const struct stat& folder) {
     return link.st_uid == 0 && folder.st_uid == 0 && (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-void SplitInto(std::string_view text, std::deque<std::string>& out, bool atFront) {
-    std::vector<std::string> parts;
-    size_t i = 0;
-    while (i < text.size()) {
-        size_t j = text.find('/', i);
-        if (j == std::string_view::npos) j = text.size();
-        if (j > i) parts.emplace_back(text.substr(i, j - i));
-        i = j + 1;
-    }
-    if (atFront)
-        out.insert(out.begin(), parts.begin(), parts.end());
-    else
-        out.insert(out.end(), parts.begin(), parts.end());
 }
 
 // Walks the given folder elements from "/" and leaves `cur` on the last one.
@@ -87,7 +73,7 @@ std::error_code WalkFolders(const std::vector<std::string>& elements, size_t cou
             cur.Reset(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
             if (!cur) return Errno(errno);
         }
-        SplitInto(target, todo, true);
+        PrependPathElements(target, todo);
     }
     return {};
 }
@@ -103,9 +89,7 @@ std::error_code SplitAbsolutePath(std::string_view path, std::vector<std::string
     elements.clear();
     if (path.empty() || path[0] != '/') return Errno(EINVAL);
     if (path.find('\0') != std::string_view::npos) return Errno(EINVAL);
-    std::deque<std::string> parts;
-    SplitInto(path, parts, false);
-    for (auto& p : parts) {
+    for (auto& p : PathElements(path)) {
         if (p == "." || p == "..") {
             elements.clear();
             return Errno(EINVAL);
@@ -197,8 +181,7 @@ std::error_code OpenNoFollow(const std::string& path, int flags, UniqueFd& fd, m
 
 std::error_code OpenOrMakeFolders(int base, std::string_view relative, bool create, mode_t mode,
                                   UniqueFd& out) {
-    std::deque<std::string> levels;
-    SplitInto(relative, levels, false);
+    const std::vector<std::string> levels = PathElements(relative);
     constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     UniqueFd cur(openat(base, ".", kFlags));
     if (!cur) return Errno(errno);

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/path.hpp"
 #include "platform/safe_path.hpp"
 
 namespace mw::platform {
@@ -27,18 +28,6 @@ bool FolderKeeps(const struct stat& folder, const struct stat& item) {
     return (folder.st_mode & S_ISVTX) != 0 && TrustedOwner(item.st_uid);
 }
 
-void Split(std::string_view text, std::deque<std::string>& out, bool atFront) {
-    std::vector<std::string> parts;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t j = text.find('/', i);
-        if (j == std::string_view::npos) j = text.size();
-        if (j > i) parts.emplace_back(text.substr(i, j - i));
-        i = j + 1;
-    }
-    out.insert(atFront ? out.begin() : out.end(), parts.begin(), parts.end());
-}
-
 enum class Want { File, Folder, FolderOrSticky };
 
 bool Check(const std::string& path, Want want) {
@@ -51,7 +40,7 @@ bool Check(const std::string& path, Want want) {
         return false;
     }
     std::deque<std::string> todo;
-    Split(path, todo, false);
+    PrependPathElements(path, todo);
     if (todo.empty()) return want != Want::File;  // "/" itself, checked above
     int links = 0;
     while (!todo.empty()) {
@@ -78,7 +67,7 @@ bool Check(const std::string& path, Want want) {
                 if (!top) return false;
                 cur = std::move(top);
             }
-            Split(target, todo, true);
+            PrependPathElements(target, todo);
             continue;
         }
         if (todo.empty()) {

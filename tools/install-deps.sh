@@ -6,7 +6,7 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 pkgs=(
   build-essential cmake ninja-build pkg-config ccache clang libclang-rt-dev lld mold
-  libboost-iostreams-dev libboost-filesystem-dev libboost-system-dev libboost-dev
+  libboost-iostreams-dev libboost-dev
   libbz2-dev bzip2 libsqlite3-dev sqlite3 libacl1-dev acl libcap-dev libcap2-bin
   libicu-dev libfltk1.3-dev libxcursor-dev libxinerama-dev libxft-dev libxfixes-dev
   libxrender-dev libfontconfig1-dev libpng-dev fonts-dejavu-core fonts-ipafont-gothic

@@ -12,6 +12,7 @@
 #include "platform/case_fold.hpp"
 #include "platform/folder_listing.hpp"
 #include "platform/message_box.hpp"
+#include "platform/path.hpp"
 #include "platform/roots.hpp"
 
 namespace mw {
@@ -26,11 +27,11 @@ std::string_view WithoutTrailingSlash(std::string_view path) {
     return path;
 }
 
+// The root of an absolute path counts as its first element ("/a" has two):
+// a typed tail matches below the root, never the root itself.
 std::vector<std::string> Elements(std::string_view path) {
-    std::vector<std::string> out;
-    for (const fs::path& element : fs::path(WithoutTrailingSlash(path))) {
-        if (!element.empty()) out.push_back(element.string());
-    }
+    std::vector<std::string> out = platform::PathElements(path);
+    if (path.starts_with('/')) out.insert(out.begin(), "/");
     return out;
 }
 
@@ -40,9 +41,9 @@ bool SameElement(const std::string& a, const std::string& b) {
 
 // The first `count` elements, joined again.
 std::string LeadingElements(const std::vector<std::string>& elements, std::size_t count) {
-    fs::path out;
-    for (std::size_t i = 0; i < count; ++i) out /= elements[i];
-    return out.string();
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) out = platform::JoinPath(out, elements[i]);
+    return out;
 }
 
 bool IsAtOrBelow(const std::string& path, const std::string& folder) {
@@ -149,9 +150,9 @@ void FolderBrowser::ApplySubfolder() {
                 break;
             }
         }
-        fs::path rest;
-        for (std::size_t i = skip; i < sub.size(); ++i) rest /= sub[i];
-        std::string appended = CombineFolderPath(currentPath_, rest.string());
+        std::string rest;
+        for (std::size_t i = skip; i < sub.size(); ++i) rest = platform::JoinPath(rest, sub[i]);
+        std::string appended = CombineFolderPath(currentPath_, rest);
         if (FolderTextLength(appended) <= kMaxFolderChars) currentPath_ = std::move(appended);
     }
     if (rootParent_) {

@@ -24,6 +24,8 @@ TEST(ShortcutFiles, PassTheDesktopValidator) {
         {"/opt/Meridan Works/Arbolux 7/Arbolux", "Arbolux 7.13c", true},
         {"/opt/Meridan Works/Arbolux 7/Uninstall", "Uninstall Arbolux", false},
         {"/opt/a \"b\" $c `d` \\e %f/Ärbolux", "Deinstallieren: Ärbolux", false},
+        // A backslash is a letter of the name: the link stays in the folder.
+        {"/opt/Meridan Works/Arbolux 7/Arbolux", "\\Arbolux", false},
     };
     for (const auto& c : cases) {
         std::string link;

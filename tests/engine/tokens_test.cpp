@@ -191,15 +191,6 @@ TEST_F(Tokens, FileNames) {
         [&] { ResolveEntryDestination("<InstallPath>", "evil\\..", folders_, listed); }));
 }
 
-TEST(JoinPath, OneSeparatorBetween) {
-    EXPECT_EQ(JoinPath("", "a"), "a");
-    EXPECT_EQ(JoinPath("/x", "a"), "/x/a");
-    EXPECT_EQ(JoinPath("/x/", "a"), "/x/a");
-    EXPECT_EQ(JoinPath("/x", "/a"), "/x/a");
-    EXPECT_EQ(JoinPath("/", "a"), "/a");
-    EXPECT_EQ(JoinPath("x", ""), "x/");
-}
-
 TEST(MatchToken, ExactSpellingOnly) {
     EXPECT_EQ(MatchToken("<CommonData>"), DestinationToken::CommonData);
     EXPECT_EQ(TokenText(DestinationToken::Temporary), "<Temporary>");
