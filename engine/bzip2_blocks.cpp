@@ -35,7 +35,8 @@ constexpr uint64_t kScanBits = uint64_t(256) * 1024 * 8;
 // The bytes as a sequence of bits, most significant bit of each byte first.
 class Bits {
 public:
-    Bits(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+    Bits(const unsigned char* data, std::size_t size, const ReadBytes* read = nullptr)
+        : data_(data), size_(size), read_(read && *read ? read : nullptr) {}
 
     // The 64 bits from bit `at`; bits past the end read as 0.
     uint64_t Word(uint64_t at) const {
@@ -63,9 +64,17 @@ public:
     const unsigned char* data() const { return data_; }
     std::size_t size() const { return size_; }
 
+    // The bytes [begin, end) have been read: a mapped source may let them go
+    // at once rather than when the ordered results reach them, so that the
+    // pieces in flight do not stay resident while they wait their turn.
+    void Read(uint64_t begin, uint64_t end) const {
+        if (read_ && begin < end) (*read_)(begin, std::min<uint64_t>(end, size_));
+    }
+
 private:
     const unsigned char* data_;
     std::size_t size_;
+    const ReadBytes* read_;
 };
 
 // For a magic at bit 8i + s, bytes i + 1 and i + 2 lie wholly inside it and
@@ -220,11 +229,14 @@ bool DecodeAsOneBlock(const Bits& bits, char level, uint64_t begin, uint64_t end
                 length = 4;
                 headerDone = true;
             }
+            const uint64_t firstWord = word;
             for (; word < words && length + 8 <= kChunk; ++word, length += 8) {
                 const uint64_t v = bits.Word(begin + word * 64);
                 for (int k = 0; k < 8; ++k)
                     in[length + k] = static_cast<unsigned char>(v >> (56 - 8 * k));
             }
+            // The byte where the next word starts is read again with it.
+            bits.Read((begin + firstWord * 64) / 8, (begin + word * 64) / 8);
             if (word == words && !tailDone && length + tailLength <= kChunk) {
                 std::memcpy(in + length, tail, tailLength);
                 length += tailLength;
@@ -359,6 +371,9 @@ public:
         const uint64_t to = std::min(scanned_ + kScanBits, end_);
         found_.clear();
         ScanMagics(bits_, scanned_, to, found_);
+        // The workers read these bytes again when they decode the pieces;
+        // until then they need not stay resident.
+        bits_.Read(scanned_ / 8, to / 8);
         for (const uint64_t at : found_) {
             add(last_, at);
             last_ = at;
@@ -462,9 +477,9 @@ BlockCheck Check(const Bits& bits, unsigned workers, const ConsumedBytes& consum
 }  // namespace
 
 BlockCheck CheckBzip2Blocks(const char* data, std::size_t size, unsigned workers,
-                            const ConsumedBytes& consumed) {
+                            const ConsumedBytes& consumed, const ReadBytes& read) {
     try {
-        return Check(Bits(reinterpret_cast<const unsigned char*>(data), size),
+        return Check(Bits(reinterpret_cast<const unsigned char*>(data), size, &read),
                      std::max(workers, 1u), consumed);
     } catch (const std::exception&) {
         // No thread or no memory for the pool: the sequential decoder decides.

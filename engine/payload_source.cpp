@@ -19,7 +19,9 @@ namespace {
 
 constexpr std::size_t kBlockSize = 4096;
 // Pages of a mapped file are given back in steps of this size.
-constexpr uint64_t kReleaseStep = uint64_t(1) << 20;
+constexpr uint64_t kReleaseStep = uint64_t(256) << 10;
+// A multiple of every page size the system may use.
+constexpr uintptr_t kPageAlignment = 64 * 1024;
 
 // Offers decoded output to the sink until all of it is taken.
 class SinkAdapter {
@@ -123,9 +125,10 @@ bool PayloadSource::Verify() {
     if (start >= 0 && unread > 0) {
         if (const unsigned workers = VerifyWorkers(); workers > 1) {
             const auto from = static_cast<uint64_t>(start);
-            const BlockCheck check =
-                CheckBzip2Blocks(data() + from, static_cast<std::size_t>(unread), workers,
-                                 [&](uint64_t offset) { Consumed(from + offset); });
+            const BlockCheck check = CheckBzip2Blocks(
+                data() + from, static_cast<std::size_t>(unread), workers,
+                [&](uint64_t offset) { Consumed(from + offset); },
+                [&](uint64_t begin, uint64_t end) { Drop(from + begin, from + end); });
             if (check == BlockCheck::Intact) {
                 // Left as the sequential decode leaves it: read to the end.
                 seekg(0, std::ios_base::end);
@@ -151,13 +154,25 @@ void PayloadSource::Consumed(uint64_t position) {
     if (position < released_) released_ = 0;
     if (position > size()) position = size();
     if ((!file_ && !bundle_) || position < released_ + kReleaseStep) return;
-    const auto length = static_cast<std::size_t>(position - released_);
-    if (file_) {
-        file_->Release(static_cast<std::size_t>(released_), length);
-    } else {
-        bundle_->Release(std::as_bytes(std::span(data() + released_, length)));
-    }
+    // Only whole pages can go: each step ends on a page boundary, so that the
+    // page still being read goes with the next step. Ending it at `position`
+    // would leave that page behind for good, one per step, and a large
+    // payload would stay resident bit by bit.
+    position -= reinterpret_cast<uintptr_t>(data() + position) % kPageAlignment;
+    if (position <= released_) return;
+    Drop(released_, position);
     released_ = position;
+}
+
+void PayloadSource::Drop(uint64_t begin, uint64_t end) const {
+    if (end > size()) end = size();
+    if (begin >= end) return;
+    const auto length = static_cast<std::size_t>(end - begin);
+    if (file_) {
+        file_->Release(static_cast<std::size_t>(begin), length);
+    } else if (bundle_) {
+        bundle_->Release(std::as_bytes(std::span(data() + begin, length)));
+    }
 }
 
 uint64_t DecodePayload(PayloadSource& source, const DecodedSink& sink) {

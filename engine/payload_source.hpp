@@ -52,6 +52,11 @@ public:
     // Called by the decoding loop as it advances: lets the mapping (the
     // file's or the resource bundle's) give back what lies before `position`.
     void Consumed(uint64_t position);
+    // Lets the mapping give back the pages wholly inside [begin, end), out of
+    // order; reading them again brings them back from the file. Safe to call
+    // from several threads at once; does nothing for bytes owned by the
+    // caller.
+    void Drop(uint64_t begin, uint64_t end) const;
 
 private:
     std::unique_ptr<platform::MappedFile> file_;

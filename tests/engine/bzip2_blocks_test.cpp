@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 #include "engine/payload_test_support.hpp"
 #include "platform/processors.hpp"
@@ -131,6 +133,45 @@ TEST(CheckBzip2Blocks, GoodStreamsAreProvenByTheirBlocks) {
             EXPECT_GE(consumed.back() + 11, s.compressed.size()) << s.what;
         }
         EXPECT_EQ(ExpectSameVerify(s.compressed, s.what), "true");
+    }
+}
+
+// Every byte is read twice, by the search for magics and by the decode of
+// its piece, in either order and on any thread; each read is reported, so
+// that a mapped source can let the pages go after whichever comes last
+// rather than keep the pieces in flight resident until their turn. What
+// stays unreported is a few bytes where one read ends and the next begins.
+TEST(CheckBzip2Blocks, ReportsEachReadSoMappedPagesCanGo) {
+    for (const auto& s : GoodStreams()) {
+        for (unsigned workers : {1u, 2u, 8u}) {
+            std::mutex mutex;
+            std::vector<std::pair<uint64_t, int>> edges;  // +1 at a begin, -1 at an end
+            ASSERT_EQ(mw::CheckBzip2Blocks(s.compressed.data(), s.compressed.size(), workers, {},
+                                           [&](uint64_t begin, uint64_t end) {
+                                               std::lock_guard<std::mutex> lock(mutex);
+                                               EXPECT_LT(begin, end);
+                                               EXPECT_LE(end, s.compressed.size());
+                                               edges.emplace_back(begin, 1);
+                                               edges.emplace_back(end, -1);
+                                           }),
+                      mw::BlockCheck::Intact)
+                << s.what << ", " << workers;
+            std::sort(edges.begin(), edges.end());
+            uint64_t twice = 0, at = 0;
+            int depth = 0;
+            for (const auto& [offset, step] : edges) {
+                if (depth >= 2) twice += offset - at;
+                at = offset;
+                depth += step;
+            }
+            const auto blocks =
+                mw::FindBlockMagics(s.compressed.data(), s.compressed.size(), 0,
+                                    uint64_t(s.compressed.size()) * 8)
+                    .size();
+            // Header, end marker, and a byte at each seam between two reads.
+            const uint64_t allowance = 4 + 11 + 16 * (blocks + s.compressed.size() / 8192 + 2);
+            EXPECT_GE(twice + allowance, s.compressed.size()) << s.what << ", " << workers;
+        }
     }
 }
 
