@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/acl_handles.hpp"
 #include "platform/os_error.hpp"
 #include "platform/safe_path.hpp"
 
@@ -21,30 +22,8 @@ static_assert(static_cast<int>(Capability::Fowner) == CAP_FOWNER);
 
 namespace {
 
-// Owns one libacl or libcap object (both are freed with their own call).
-template <typename T, int (*Free)(void*)>
-class Owned {
-public:
-    explicit Owned(T object = nullptr) : object_(object) {}
-    ~Owned() {
-        if (object_) Free(object_);
-    }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    T get() const { return object_; }
-    T* out() { return &object_; }
-    void Reset(T object) {
-        if (object_) Free(object_);
-        object_ = object;
-    }
-    explicit operator bool() const { return object_ != nullptr; }
-
-private:
-    T object_;
-};
-
-using Acl = Owned<acl_t, acl_free>;
-using Caps = Owned<cap_t, cap_free>;
+using Acl = AclHandle;
+using Caps = CapsHandle;
 
 bool SetPermset(acl_entry_t entry, unsigned perms) {
     acl_permset_t set;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/access_control.hpp"
+#include "platform/acl_handles.hpp"
 #include "platform/file_system.hpp"
 #include "platform/os_error.hpp"
 #include "platform/roots.hpp"
@@ -161,45 +162,31 @@ std::error_code ApplyMetadata(int src, const struct stat& s, int dst, bool asUse
 
     // Access ACL: only an extended one needs carrying, or one that replaces
     // an extended ACL already on the target.
-    acl_t access = acl_get_fd(src);
+    AclHandle access(acl_get_fd(src));
     if (!access) {
         if (errno != ENOTSUP) return LastErr();
-        access = acl_from_mode(s.st_mode);
+        access.Reset(acl_from_mode(s.st_mode));
         if (!access) return LastErr();
     }
-    bool srcExtended = acl_equiv_mode(access, nullptr) == 1;
+    bool srcExtended = acl_equiv_mode(access.get(), nullptr) == 1;
     bool dstExtended = false;
-    if (acl_t old = acl_get_fd(dst)) {
-        dstExtended = acl_equiv_mode(old, nullptr) == 1;
-        acl_free(old);
-    }
+    if (AclHandle old(acl_get_fd(dst)); old) dstExtended = acl_equiv_mode(old.get(), nullptr) == 1;
     if (srcExtended || dstExtended) {
         // A target file system without ACLs keeps the mode alone.
-        if (acl_set_fd(dst, access) != 0 && errno != ENOTSUP) {
-            int e = errno;
-            acl_free(access);
-            return Err(e);
-        }
+        if (acl_set_fd(dst, access.get()) != 0 && errno != ENOTSUP) return LastErr();
     }
-    acl_free(access);
 
     if (S_ISDIR(s.st_mode)) {
         std::string sp = FdPath(src), dp = FdPath(dst);
-        acl_t def = acl_get_file(sp.c_str(), ACL_TYPE_DEFAULT);
+        AclHandle def(acl_get_file(sp.c_str(), ACL_TYPE_DEFAULT));
         if (def) {
-            if (acl_entries(def) > 0) {
-                if (acl_set_file(dp.c_str(), ACL_TYPE_DEFAULT, def) != 0 && errno != ENOTSUP) {
-                    int e = errno;
-                    acl_free(def);
-                    return Err(e);
-                }
+            if (acl_entries(def.get()) > 0) {
+                if (acl_set_file(dp.c_str(), ACL_TYPE_DEFAULT, def.get()) != 0 && errno != ENOTSUP)
+                    return LastErr();
             } else if (acl_delete_def_file(dp.c_str()) != 0 && errno != ENOTSUP &&
                        errno != ENODATA) {
-                int e = errno;
-                acl_free(def);
-                return Err(e);
+                return LastErr();
             }
-            acl_free(def);
         } else if (errno != ENOTSUP) {
             return LastErr();
         }

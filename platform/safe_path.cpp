@@ -11,6 +11,7 @@
 
 #include <deque>
 
+#include "platform/acl_handles.hpp"
 #include "platform/os_error.hpp"
 #include "platform/path.hpp"
 #include "platform/roots.hpp"
@@ -126,15 +127,14 @@ TargetUserScope::TargetUserScope(bool active) {
     }
     groups.resize(static_cast<size_t>(count));
     if (groups.empty()) groups.push_back(user.gid);
-    oldCaps_ = cap_get_proc();
+    CapsHandle caps(cap_get_proc());
     // The raw call changes this thread only; the C library's wrapper would
     // change every thread of the process.
     if (syscall(SYS_setgroups, groups.size(), groups.data()) != 0) {
         error_ = Errno(errno);
-        cap_free(oldCaps_);
-        oldCaps_ = nullptr;
         return;
     }
+    oldCaps_ = {caps.Release(), cap_free};
     oldGid_ = static_cast<gid_t>(setfsgid(user.gid));
     oldUid_ = static_cast<uid_t>(setfsuid(user.uid));
     active_ = true;
@@ -150,10 +150,7 @@ TargetUserScope::~TargetUserScope() {
     syscall(SYS_setgroups, oldGroups_.size(), oldGroups_.data());
     // Going back to fsuid 0 raises every permitted file capability; keep
     // whatever the process had lowered on purpose.
-    if (oldCaps_) {
-        cap_set_proc(static_cast<cap_t>(oldCaps_));
-        cap_free(oldCaps_);
-    }
+    if (oldCaps_) cap_set_proc(static_cast<cap_t>(oldCaps_.get()));
 }
 
 std::error_code OpenParentFolder(const std::string& path, UniqueFd& folder, std::string& leaf) {

@@ -10,6 +10,7 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -76,7 +77,8 @@ private:
     uid_t oldUid_ = 0;
     gid_t oldGid_ = 0;
     std::vector<gid_t> oldGroups_;
-    void* oldCaps_ = nullptr;
+    // The capability state to put back (a cap_t, freed with cap_free).
+    std::unique_ptr<void, int (*)(void*)> oldCaps_{nullptr, nullptr};
 };
 
 // Opens the folder holding the last element of `path` (O_PATH) and gives that

@@ -15,6 +15,7 @@
 
 #include "engine/payload_source.hpp"
 #include "engine/payload_test_support.hpp"
+#include "platform/acl_handles.hpp"
 #include "platform/file_system.hpp"
 #include "platform/roots.hpp"
 #include "platform/testing/faulty_file_system.hpp"
@@ -529,10 +530,11 @@ protected:
 std::string OtherEntries(const std::string& path) {
     std::string out;
     for (acl_type_t type : {ACL_TYPE_ACCESS, ACL_TYPE_DEFAULT}) {
-        acl_t acl = acl_get_file(path.c_str(), type);
+        const mw::platform::AclHandle acl(acl_get_file(path.c_str(), type));
         if (!acl) return "<no ACL>";
         acl_entry_t entry;
-        for (int id = ACL_FIRST_ENTRY; acl_get_entry(acl, id, &entry) == 1; id = ACL_NEXT_ENTRY) {
+        for (int id = ACL_FIRST_ENTRY; acl_get_entry(acl.get(), id, &entry) == 1;
+             id = ACL_NEXT_ENTRY) {
             acl_tag_t tag;
             acl_get_tag_type(entry, &tag);
             if (tag != ACL_OTHER) continue;
@@ -544,7 +546,6 @@ std::string OtherEntries(const std::string& path) {
             out += acl_get_perm(perms, ACL_EXECUTE) ? 'x' : '-';
             out += ' ';
         }
-        acl_free(acl);
     }
     return out;
 }

@@ -18,6 +18,7 @@
 
 #include "journal/install_log.hpp"
 #include "journal_fixture.hpp"
+#include "platform/acl_handles.hpp"
 #include "platform/file_system.hpp"
 #include "platform/registry.hpp"
 #include "platform/testing/faulty_file_system.hpp"
@@ -36,10 +37,9 @@ const std::string kProductKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Arbolux 7";
 
 void SetAcl(const std::string& path, const char* text) {
-    acl_t acl = acl_from_text(text);
-    ASSERT_NE(acl, nullptr);
-    ASSERT_EQ(acl_set_file(path.c_str(), ACL_TYPE_ACCESS, acl), 0) << path;
-    acl_free(acl);
+    const mw::platform::AclHandle acl(acl_from_text(text));
+    ASSERT_TRUE(acl);
+    ASSERT_EQ(acl_set_file(path.c_str(), ACL_TYPE_ACCESS, acl.get()), 0) << path;
 }
 
 void SetXattr(const std::string& path, const char* name, const std::string& value) {
@@ -574,12 +574,9 @@ private:
 // what they were: root keeps the capabilities it runs with.
 TEST_F(JournalTest, SavingAndRestoringTheKeyLeavesTheCapabilitiesAsTheyWere) {
     auto effective = [] {
-        cap_t c = cap_get_proc();
-        char* text = cap_to_text(c, nullptr);
-        std::string out = text;
-        cap_free(text);
-        cap_free(c);
-        return out;
+        const mw::platform::CapsHandle c(cap_get_proc());
+        const mw::platform::CapsText text(cap_to_text(c.get(), nullptr));
+        return std::string(text ? text.get() : "<error>");
     };
     const std::string before = effective();
     ASSERT_FALSE(registry->CreateKey(kProductKey));

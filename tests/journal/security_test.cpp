@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/access_control.hpp"
+#include "platform/acl_handles.hpp"
 #include "support/test_env.hpp"
 
 namespace mw {
@@ -48,20 +49,17 @@ int InChild(const std::function<int()>& body) {
 
 // Sets `flag` of the given capabilities in this process.
 bool SetCaps(std::initializer_list<cap_value_t> caps, cap_flag_t flag, cap_flag_value_t value) {
-    cap_t c = cap_get_proc();
+    const mw::platform::CapsHandle c(cap_get_proc());
     std::vector<cap_value_t> list(caps);
-    bool ok = cap_set_flag(c, flag, static_cast<int>(list.size()), list.data(), value) == 0 &&
-              cap_set_proc(c) == 0;
-    cap_free(c);
-    return ok;
+    return c &&
+           cap_set_flag(c.get(), flag, static_cast<int>(list.size()), list.data(), value) == 0 &&
+           cap_set_proc(c.get()) == 0;
 }
 
 bool Permitted(cap_value_t cap) {
-    cap_t c = cap_get_proc();
+    const mw::platform::CapsHandle c(cap_get_proc());
     cap_flag_value_t v = CAP_CLEAR;
-    cap_get_flag(c, cap, CAP_PERMITTED, &v);
-    cap_free(c);
-    return v == CAP_SET;
+    return c && cap_get_flag(c.get(), cap, CAP_PERMITTED, &v) == 0 && v == CAP_SET;
 }
 
 TEST(EnablePrivilege, RaisesAndLowersTheCapabilitiesOfThePrivilege) {
@@ -173,20 +171,16 @@ TEST(PermissionsOfMask, TheDesignsTwoValuesAndGenericRights) {
 }
 
 std::string AclText(const std::string& path, acl_type_t type) {
-    acl_t acl = acl_get_file(path.c_str(), type);
+    const mw::platform::AclHandle acl(acl_get_file(path.c_str(), type));
     if (!acl) return "<error>";
-    char* text = acl_to_any_text(acl, nullptr, ',', TEXT_NUMERIC_IDS);
-    std::string s = text ? text : "<error>";
-    acl_free(text);
-    acl_free(acl);
-    return s;
+    const mw::platform::AclText text(acl_to_any_text(acl.get(), nullptr, ',', TEXT_NUMERIC_IDS));
+    return text ? text.get() : "<error>";
 }
 
 void SetAcl(const std::string& path, acl_type_t type, const char* text) {
-    acl_t acl = acl_from_text(text);
-    ASSERT_NE(acl, nullptr) << text;
-    ASSERT_EQ(acl_set_file(path.c_str(), type, acl), 0) << text;
-    acl_free(acl);
+    const mw::platform::AclHandle acl(acl_from_text(text));
+    ASSERT_TRUE(acl) << text;
+    ASSERT_EQ(acl_set_file(path.c_str(), type, acl.get()), 0) << text;
 }
 
 TEST(GrantAccess, AclsBeforeAndAfter) {

@@ -18,6 +18,7 @@
 #include <functional>
 #include <set>
 
+#include "platform/acl_handles.hpp"
 #include "platform/roots.hpp"
 #include "platform/testing/faulty_file_system.hpp"
 #include "support/test_env.hpp"
@@ -324,10 +325,9 @@ TEST_P(FileSystemCases, CopyKeepsContentModeOwnerAclAndAttributes) {
     if (IsRoot()) {
         ASSERT_EQ(chown(P("src").c_str(), 65534, 65534), 0);
     }
-    acl_t acl = acl_from_text("u::rw-,u:65534:rwx,g::r--,m::rwx,o::---");
-    ASSERT_NE(acl, nullptr);
-    ASSERT_EQ(acl_set_file(P("src").c_str(), ACL_TYPE_ACCESS, acl), 0);
-    acl_free(acl);
+    const mw::platform::AclHandle acl(acl_from_text("u::rw-,u:65534:rwx,g::r--,m::rwx,o::---"));
+    ASSERT_TRUE(acl);
+    ASSERT_EQ(acl_set_file(P("src").c_str(), ACL_TYPE_ACCESS, acl.get()), 0);
     ASSERT_EQ(setxattr(P("src").c_str(), "user.mw.test", "v1", 2, 0), 0);
     mwtest::WriteFile(P("dst"), "old");
     ASSERT_EQ(setxattr(P("dst").c_str(), "user.mw.stale", "s", 1, 0), 0);
@@ -340,12 +340,10 @@ TEST_P(FileSystemCases, CopyKeepsContentModeOwnerAclAndAttributes) {
     EXPECT_EQ(d.st_mode, s.st_mode);
     EXPECT_EQ(d.st_uid, s.st_uid);
     EXPECT_EQ(d.st_gid, s.st_gid);
-    acl_t got = acl_get_file(P("dst").c_str(), ACL_TYPE_ACCESS);
-    ASSERT_NE(got, nullptr);
-    char* text = acl_to_any_text(got, nullptr, ',', 0);
-    EXPECT_STREQ(text, "user::rw-,user:nobody:rwx,group::r--,mask::rwx,other::---");
-    acl_free(text);
-    acl_free(got);
+    const mw::platform::AclHandle got(acl_get_file(P("dst").c_str(), ACL_TYPE_ACCESS));
+    ASSERT_TRUE(got);
+    const mw::platform::AclText text(acl_to_any_text(got.get(), nullptr, ',', 0));
+    EXPECT_STREQ(text.get(), "user::rw-,user:nobody:rwx,group::r--,mask::rwx,other::---");
     char value[8] = {};
     EXPECT_EQ(getxattr(P("dst").c_str(), "user.mw.test", value, sizeof value), 2);
     EXPECT_STREQ(value, "v1");
@@ -364,26 +362,23 @@ TEST_P(FileSystemCases, CopyMetadataOfFoldersCarriesDefaultAcl) {
     fs::create_directory(P("from"));
     fs::create_directory(P("to"));
     chmod(P("from").c_str(), 0750);
-    acl_t def = acl_from_text("u::rwx,g::r-x,o::rwx");
-    ASSERT_EQ(acl_set_file(P("from").c_str(), ACL_TYPE_DEFAULT, def), 0);
-    acl_free(def);
+    const mw::platform::AclHandle def(acl_from_text("u::rwx,g::r-x,o::rwx"));
+    ASSERT_TRUE(def);
+    ASSERT_EQ(acl_set_file(P("from").c_str(), ACL_TYPE_DEFAULT, def.get()), 0);
     ASSERT_FALSE(fs_->CopyMetadata(P("from"), P("to")));
     struct stat st;
     ASSERT_EQ(stat(P("to").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0750u);
-    acl_t got = acl_get_file(P("to").c_str(), ACL_TYPE_DEFAULT);
-    ASSERT_NE(got, nullptr);
-    char* text = acl_to_any_text(got, nullptr, ',', 0);
-    EXPECT_STREQ(text, "user::rwx,group::r-x,other::rwx");
-    acl_free(text);
-    acl_free(got);
+    mw::platform::AclHandle got(acl_get_file(P("to").c_str(), ACL_TYPE_DEFAULT));
+    ASSERT_TRUE(got);
+    const mw::platform::AclText text(acl_to_any_text(got.get(), nullptr, ',', 0));
+    EXPECT_STREQ(text.get(), "user::rwx,group::r-x,other::rwx");
     // And takes a default ACL away when the source has none.
     fs::create_directory(P("plain"));
     ASSERT_FALSE(fs_->CopyMetadata(P("plain"), P("to")));
-    got = acl_get_file(P("to").c_str(), ACL_TYPE_DEFAULT);
-    ASSERT_NE(got, nullptr);
-    EXPECT_EQ(acl_entries(got), 0);
-    acl_free(got);
+    got.Reset(acl_get_file(P("to").c_str(), ACL_TYPE_DEFAULT));
+    ASSERT_TRUE(got);
+    EXPECT_EQ(acl_entries(got.get()), 0);
 }
 
 TEST_P(FileSystemCases, UniqueFilesAndPrivateFolders) {

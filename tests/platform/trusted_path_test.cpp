@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/acl_handles.hpp"
 #include "support/test_env.hpp"
 
 namespace {
@@ -69,10 +70,10 @@ TEST_F(TrustedPathTest, WhoCouldHaveWrittenTheFileOrAFolderAboveIt) {
         {"file another user may write through its access list",
          [&](const std::string& d) {
              file(d + "/log");
-             acl_t acl = acl_from_text("u::rw-,u:1234:rw-,g::r--,m::rw-,o::r--");
-             ASSERT_NE(acl, nullptr);
-             ASSERT_EQ(acl_set_file((d + "/log").c_str(), ACL_TYPE_ACCESS, acl), 0);
-             acl_free(acl);
+             const mw::platform::AclHandle acl(
+                 acl_from_text("u::rw-,u:1234:rw-,g::r--,m::rw-,o::r--"));
+             ASSERT_TRUE(acl);
+             ASSERT_EQ(acl_set_file((d + "/log").c_str(), ACL_TYPE_ACCESS, acl.get()), 0);
          },
          "log", false},
         {"folder above belongs to another user",

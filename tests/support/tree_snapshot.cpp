@@ -11,19 +11,18 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/acl_handles.hpp"
 #include "support/test_env.hpp"
 
 namespace mwtest {
 namespace {
 
 std::string AclText(const std::string& path, acl_type_t type) {
-    acl_t acl = acl_get_file(path.c_str(), type);
+    const mw::platform::AclHandle acl(acl_get_file(path.c_str(), type));
     if (!acl) return {};
-    char* text = acl_to_any_text(acl, nullptr, ',', TEXT_ABBREVIATE | TEXT_NUMERIC_IDS);
-    std::string out = text ? text : "";
-    if (text) acl_free(text);
-    acl_free(acl);
-    return out;
+    const mw::platform::AclText text(
+        acl_to_any_text(acl.get(), nullptr, ',', TEXT_ABBREVIATE | TEXT_NUMERIC_IDS));
+    return text ? text.get() : "";
 }
 
 std::string Xattrs(const std::string& path) {
