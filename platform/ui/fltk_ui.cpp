@@ -17,8 +17,11 @@
 #include <FL/Fl_Tree.H>
 #include <FL/fl_draw.H>
 #include <FL/x.H>
+#include <X11/XKBlib.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -43,10 +46,78 @@ Fl_Font FontFor(std::string_view text) {
     return FL_HELVETICA;
 }
 
+// ---- Keys that must not act ----
+// A key that is already down when one of our windows is shown was pressed
+// for the window before (an Enter that opened a box, a key held while a
+// window opens); it is kept from the new window until it has been released.
+// A held Enter, Escape or Space repeating does not press again either: each
+// press of those keys answers one window at the most.
+struct KeyGuard {
+    std::bitset<256> down;   // pressed, as we saw it
+    std::bitset<256> stale;  // down when a window was shown, not released since
+};
+
+KeyGuard& Keys() {
+    static KeyGuard keys;
+    return keys;
+}
+
+bool ActsOnce(const XKeyEvent& key) {
+    XKeyEvent copy = key;
+    const KeySym sym = XLookupKeysym(&copy, 0);
+    return sym == XK_Return || sym == XK_KP_Enter || sym == XK_Escape || sym == XK_space;
+}
+
+std::bitset<256> KeysOf(const char (&map)[32]) {
+    std::bitset<256> keys;
+    for (unsigned code = 0; code < 256; ++code)
+        if (map[code / 8] & (1 << (code % 8))) keys.set(code);
+    return keys;
+}
+
+int FilterKeys(void* event, void*) {
+    const XEvent& e = *static_cast<const XEvent*>(event);
+    KeyGuard& keys = Keys();
+    if (e.type == KeymapNotify) {
+        // The keys as they are when one of our windows gets the focus: a
+        // release that went to another window (ours had closed on the
+        // press) is not missed.
+        const std::bitset<256> now = KeysOf(e.xkeymap.key_vector);
+        keys.down &= now;
+        keys.stale &= now;
+        return 0;
+    }
+    if (e.type != KeyPress && e.type != KeyRelease) return 0;
+    const unsigned code = e.xkey.keycode & 0xFF;
+    if (e.type == KeyRelease) {
+        // FLTK still sees the release, so that its own idea of the keys
+        // held stays right.
+        keys.down.reset(code);
+        keys.stale.reset(code);
+        return 0;
+    }
+    if (keys.stale.test(code)) return 1;
+    const bool repeat = keys.down.test(code);
+    keys.down.set(code);
+    return repeat && ActsOnce(e.xkey) ? 1 : 0;
+}
+
+// Called as a window is shown: the keys down now are not for it.
+void MarkHeldKeysStale() {
+    char map[32] = {};
+    XQueryKeymap(fl_display, map);
+    KeyGuard& keys = Keys();
+    keys.down = keys.stale = KeysOf(map);
+}
+
 void SetUpFonts() {
     static bool done = false;
     if (done) return;
     done = true;
+    // A held key then repeats as presses alone, without a release between
+    // them, which is how the guard tells a repeat from a new press.
+    XkbSetDetectableAutoRepeat(fl_display, True, nullptr);
+    Fl::add_system_handler(FilterKeys, nullptr);
     Fl::set_font(kCjkFont, " IPAGothic");
     Fl::background(240, 240, 240);
     Fl::visible_focus(1);
@@ -66,6 +137,12 @@ std::string LabelOf(const std::string& text, bool accessKeys) {
 }
 
 class CFltkDialog;
+
+// The top-level dialogs whose modal loops run, innermost last.
+std::vector<CFltkDialog*>& ModalRuns() {
+    static std::vector<CFltkDialog*> runs;
+    return runs;
+}
 
 struct Control {
     DialogControl source;
@@ -275,12 +352,14 @@ public:
         if (event == FL_KEYBOARD || event == FL_SHORTCUT) {
             const int key = Fl::event_key();
 
+            // Posted, as clicks are: what they start (the exit question, the
+            // window menu) runs after the key's own handling, not inside it.
             if (key == FL_Escape) {
-                owner_.Send({cmd::Cancel, Notify::Clicked, 0});
+                owner_.Post({cmd::Cancel, Notify::Clicked, 0});
                 return 1;
             }
             if (key == ' ' && (Fl::event_state() & FL_ALT)) {
-                owner_.Send({0, Notify::SystemMenu, 0});
+                owner_.Post({0, Notify::SystemMenu, 0});
                 return 1;
             }
             if (event == FL_SHORTCUT && (key == FL_Enter || key == FL_KP_Enter)) {
@@ -632,6 +711,7 @@ CFltkDialog::CFltkDialog(const DialogTemplate& dialog, CFltkDialog* parent)
 }
 
 CFltkDialog::~CFltkDialog() {
+    std::erase(ModalRuns(), this);
     for (auto& posted : posted_) Fl::remove_timeout(DeliverPosted, posted.get());
     for (CFltkDialog* child : children_) child->parent_ = nullptr;
     if (parent_) std::erase(parent_->children_, this);
@@ -869,6 +949,11 @@ void CFltkDialog::DeliverPosted(void* data) {
     CFltkDialog* dialog = posted->dialog;
     const ControlEvent event = posted->event;
     std::erase_if(dialog->posted_, [posted](const auto& p) { return p.get() == posted; });
+    // What the user did in a window before a modal dialog opened over it
+    // (a second quick click on Browse, say) is dropped: delivered now it
+    // would run inside that dialog's loop and open a second one.
+    const std::vector<CFltkDialog*>& runs = ModalRuns();
+    if (!runs.empty() && runs.back() != &dialog->TopLevel()) return;
     dialog->Send(event);
     if (!Fl::has_check(WakeCheck, nullptr)) Fl::add_check(WakeCheck, nullptr);
 }
@@ -951,6 +1036,7 @@ void CFltkDialog::ShowDialog(bool shown) {
                 window_->position(sx + (sw - window_->w()) / 2, sy + (sh - window_->h()) / 2);
                 placed_ = true;
             }
+            MarkHeldKeysStale();
             window_->show();
             window_->wait_for_expose();
             TakeKeyboard();
@@ -996,10 +1082,12 @@ int CFltkDialog::RunModal() {
     running_ = true;
     ended_ = false;
     window_->set_modal();
+    ModalRuns().push_back(this);
     ShowDialog(true);
     if (Control* d = Find(defaultButton_); d && d->enabled && !Find(Focus()))
         d->widget->take_focus();
     while (!ended_ && window_->shown()) Fl::wait();
+    std::erase(ModalRuns(), this);
     running_ = false;
     window_->hide();
     Fl::flush();

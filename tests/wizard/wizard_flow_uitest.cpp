@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include "platform/process.hpp"
+#include "support/ui_dump_reader.hpp"
 #include "wizard_cases.hpp"
 
 namespace {
@@ -116,6 +118,95 @@ TEST(WizardFlowReal, TableOfKeyboardRuns) {
         mwtest::ExpectWizardCase(c, mwtest::ReadFile(dump));
         mwtest::ExpectInstalled(c, dir);
     }
+}
+
+// The windows of a class that are shown on the display.
+int ShownWindowsOf(const std::string& windowClass) {
+    int n = 0;
+    if (FILE* p = popen(("xdotool search --onlyvisible --class " + windowClass + " 2>/dev/null")
+                            .c_str(),
+                        "r")) {
+        char line[64];
+        while (fgets(line, sizeof line, p)) ++n;
+        pclose(p);
+    }
+    return n;
+}
+
+// The last record of windows of that class.
+std::optional<mw::platform::UiDumpWindow> LastRecordOf(const std::string& dump,
+                                                       const std::string& windowClass) {
+    std::optional<mw::platform::UiDumpWindow> last;
+    for (auto& w : mwtest::ReadUiDump(dump))
+        if (w.cls == windowClass) last = std::move(w);
+    return last;
+}
+
+void ClickAt(const mw::platform::UiDumpWindow& window, int id, const std::string& how) {
+    const mw::platform::UiDumpControl* c = mwtest::DumpedControl(window, id);
+    ASSERT_NE(c, nullptr) << "no control " << id;
+    const std::string cmd = "xdotool mousemove " + std::to_string(window.x + c->x + c->w / 2) +
+                            " " + std::to_string(window.y + c->y + c->h / 2) + " " + how;
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
+// Two quick clicks on Browse (both queued before the first has opened
+// anything) open one chooser, centred and modal over the wizard: a click on
+// the wizard's Next does nothing while it is open, and Escape closes it with
+// the wizard still on the folder page.
+TEST(WizardFlowReal, BrowseOpensOneModalChooserAndEscapeClosesIt) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    if (geteuid() != 0) GTEST_SKIP() << "the installer runs as root in these tests";
+    mwtest::ScratchDir dir;
+    mwtest::PrepareSharedMachineRoot(dir);
+    const std::string dump = dir / "out/dump.txt";
+    mw::platform::ChildProcess installer;
+    Launch(installer, dir, dump, "en_US.UTF-8");
+    if (HasFatalFailure()) return;
+    std::size_t sentAt = 0;
+    // The advanced method, to the folder page.
+    for (const char* step :
+         {"key:Return", "key:Tab", "key:Tab", "key:Tab", "key:Down", "key:Return"}) {
+        Type(step, dump, sentAt);
+    }
+    auto wizard = LastRecordOf(dump, "Wizard");
+    ASSERT_TRUE(wizard);
+    const mw::platform::UiDumpControl* browse = mwtest::DumpedControl(*wizard, 1006);
+    ASSERT_TRUE(browse && browse->states.find("hidden") == std::string::npos)
+        << "not on the folder page:\n"
+        << LastShown(ReadIfThere(dump));
+
+    ClickAt(*wizard, 1006, "click --repeat 2 --delay 1 1");
+    std::optional<mw::platform::UiDumpWindow> chooser;
+    for (int i = 0; i < 400 && !chooser; ++i) {
+        chooser = LastRecordOf(dump, "FolderBrowser");
+        if (!chooser) std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(chooser) << "no chooser showed";
+    // A second chooser, were one coming, has had time to show.
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(ShownWindowsOf("FolderBrowser"), 1);
+    EXPECT_NEAR(chooser->x + chooser->w / 2, wizard->x + wizard->w / 2, 1) << "not centred";
+    EXPECT_NEAR(chooser->y + chooser->h / 2, wizard->y + wizard->h / 2, 1) << "not centred";
+
+    ClickAt(*wizard, 1, "click 1");
+    std::this_thread::sleep_for(500ms);
+    Type("key:Escape", dump, sentAt);
+    for (int i = 0; i < 100 && ShownWindowsOf("FolderBrowser") > 0; ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(ShownWindowsOf("FolderBrowser"), 0) << "Escape did not close the chooser";
+    EXPECT_EQ(ShownWindowsOf("Wizard"), 1);
+    wizard = LastRecordOf(dump, "Wizard");
+    ASSERT_TRUE(wizard);
+    browse = mwtest::DumpedControl(*wizard, 1006);
+    EXPECT_TRUE(browse && browse->states.find("hidden") == std::string::npos)
+        << "the wizard left the folder page:\n"
+        << LastShown(ReadIfThere(dump));
+    int code = -1;
+    std::error_code ec;
+    EXPECT_FALSE(installer.TryWait(code, ec)) << "the wizard ended";
+    installer.Signal(SIGTERM);
+    installer.Wait(code);
 }
 
 }  // namespace

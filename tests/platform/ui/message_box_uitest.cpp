@@ -146,6 +146,11 @@ protected:
             for (const std::string& action : actions) {
                 if (action == "close") {
                     SendCloseRequest(window);
+                } else if (action == "hold") {
+                    // Long enough for a held key to repeat.
+                    std::this_thread::sleep_for(1500ms);
+                } else if (action.rfind("keyup:", 0) == 0) {
+                    (void)std::system(("xdotool keyup " + action.substr(6)).c_str());
                 } else if (action.rfind("key:", 0) == 0) {
                     EXPECT_TRUE(SendKey(window, action.substr(4)))
                         << "the box never had the keyboard for " << action;
@@ -215,6 +220,17 @@ TEST_F(RealMessageBoxTest, KeyboardAndCloseAnswers) {
         EXPECT_EQ(ShowAndAct("Question number " + std::to_string(n), caption, c.type, c.actions),
                   c.result);
     }
+}
+
+// Enter held down from before the box was shown (the press that opened it,
+// say) neither answers it nor repeats into it; the next key does.
+TEST_F(RealMessageBoxTest, AKeyHeldFromBeforeTheBoxDoesNotAnswerIt) {
+    ASSERT_EQ(std::system("xdotool keydown Return"), 0);
+    const std::string caption = "Held key test " + std::to_string(getpid());
+    const int result = ShowAndAct("Held", caption, mb::YesNo | mb::IconQuestion,
+                                  {"hold", "keyup:Return", "key:n"});
+    (void)std::system("xdotool keyup Return");
+    EXPECT_EQ(result, idc::No);
 }
 
 TEST_F(RealMessageBoxTest, DumpShowsTheBoxAsDrawn) {
