@@ -39,10 +39,10 @@ CInstallApp* g_app = nullptr;
 
 CachedFolders ComputeCachedFolders() {
     CachedFolders f;
-    f.commonMakerData =
-        platform::JoinPath(platform::SpecialFolder(platform::csidl::CommonAppData), std::string(makerName));
-    f.userMakerData =
-        platform::JoinPath(platform::SpecialFolder(platform::csidl::AppData), std::string(makerName));
+    f.commonMakerData = platform::JoinPath(platform::SpecialFolder(platform::csidl::CommonAppData),
+                                           std::string(makerName));
+    f.userMakerData = platform::JoinPath(platform::SpecialFolder(platform::csidl::AppData),
+                                         std::string(makerName));
     f.documents = platform::DocumentsFolder();
     return f;
 }

@@ -23,7 +23,8 @@ uint32_t Crc32Of(const void* data, std::size_t size);
 
 // The CRC-32 of a file's content, read through platform::Files() in blocks of
 // 4096 bytes. Failures (opening or reading) are thrown as a
-// std::filesystem::filesystem_error that names the file and carries the failing call's own error code.
+// std::filesystem::filesystem_error that names the file and carries the
+// failing call's own error code.
 uint32_t FileCrc32(const std::string& path);
 
 }  // namespace mw

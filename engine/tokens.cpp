@@ -120,7 +120,8 @@ std::string ShellFolder(int csidlNumber, int fallbackCsidl, bool useFallback) {
 std::string ResolveDestination(std::string_view directory, const DestinationFolders& folders,
                                std::vector<std::string>& foldersToOpen) {
     std::vector<std::string> elements = Elements(directory);
-    const bool rooted = !directory.empty() && kSeparators.find(directory[0]) != std::string_view::npos;
+    const bool rooted =
+        !directory.empty() && kSeparators.find(directory[0]) != std::string_view::npos;
     if (elements.empty() || rooted || elements[0].size() < 2 || elements[0].front() != '<' ||
         elements[0].back() != '>') {
         std::string plain(directory);
@@ -194,7 +195,7 @@ std::string ResolveEntryDestination(std::string_view directory, std::string_view
                                     std::vector<std::string>& foldersToOpen) {
     std::string name = DestinationFileName(source);
     return platform::JoinPath(ResolveDestination(directory, folders, foldersToOpen), name,
-                             kSeparators);
+                              kSeparators);
 }
 
 bool SameFolder(const std::string& a, const std::string& b) {

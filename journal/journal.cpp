@@ -1,6 +1,5 @@
 #include "journal/journal.hpp"
 
-
 #include <filesystem>
 #include <set>
 #include <utility>

@@ -15,7 +15,8 @@ class LibraryObject {
 public:
     explicit LibraryObject(T object = nullptr) : object_(object) {}
     ~LibraryObject() { Reset(nullptr); }
-    LibraryObject(LibraryObject&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    LibraryObject(LibraryObject&& other) noexcept
+        : object_(std::exchange(other.object_, nullptr)) {}
     LibraryObject& operator=(LibraryObject&& other) noexcept {
         if (this != &other) Reset(std::exchange(other.object_, nullptr));
         return *this;

@@ -40,8 +40,7 @@ std::string ParentPath(std::string_view path) {
     return std::string(path.substr(0, slash));
 }
 
-std::string JoinPath(std::string_view base, std::string_view element,
-                     std::string_view separators) {
+std::string JoinPath(std::string_view base, std::string_view element, std::string_view separators) {
     std::string out(base);
     const auto isSeparator = [&](char c) { return separators.find(c) != std::string_view::npos; };
     if (!out.empty() && !isSeparator(out.back()) && !(!element.empty() && isSeparator(element[0])))

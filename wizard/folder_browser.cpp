@@ -1,6 +1,5 @@
 #include "wizard/folder_browser.hpp"
 
-
 #include <filesystem>
 #include <utility>
 #include <vector>

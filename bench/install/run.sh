@@ -2,8 +2,9 @@
 # The unattended install against plain bzip2 decoding, side by side in one
 # run, on a payload shaped like the product's (58 entries, about 23 MB; see
 # bench/payload/generate.py) carried by a copy of the built installer.
-# Reports the best wall-clock and CPU times of several runs of
-#   bzip2 -dc ARCHIVE > /dev/null
+# Reports the median wall-clock and CPU times of several runs of
+#   bzip2 -dc ARCHIVE > FILE     (FILE in WORK_DIR, on the file system the
+#                                 install writes to)
 #   mwtool install INSTALLER     (start-up decisions, verify, extract with the
 #                                 journal, CRC-32 read-back, later steps, log)
 # for every worker count of the check (MW_VERIFY_THREADS), their ratio, and
@@ -15,7 +16,7 @@
 #
 # Needs root (the installer refuses to run without it).
 # usage: bench/install/run.sh [BUILD_DIR] [WORK_DIR]
-# REPEAT (default 3) sets how many runs of each command the best is taken from;
+# REPEAT (default 3) sets how many runs of each command the median is taken from;
 # SCALES (default "1") which payload sizes are measured (generate.py --scale);
 # WORKERS (default "1 2") the worker counts.
 set -euo pipefail
@@ -35,25 +36,14 @@ export MW_ROOT="$work/root" HOME="$work/home" TMPDIR="$work/tmp"
 unset SUDO_UID PKEXEC_UID XDG_DATA_HOME
 
 fresh() { rm -rf "$MW_ROOT" "$HOME" "$TMPDIR"; mkdir -p "$MW_ROOT" "$HOME" "$TMPDIR"; }
-# measure PREPARE COMMAND...: runs PREPARE (untimed) and COMMAND $REPEAT times;
-# prints "wall cpu maxrss_kb" of the fastest run (peak memory: the largest seen).
-measure() {
-    local prepare="$1" best_wall="" best_cpu="" rss=0 out
-    shift
-    for _ in $(seq "${REPEAT:-3}"); do
-        "$prepare"
-        out=$(/usr/bin/time -v "$@" 2>&1 >/dev/null | tail -n 30) || { echo "failed: $*" >&2; echo "$out" >&2; exit 1; }
-        local wall cpu r
-        wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {n=split($2,a,":"); s=0; for(i=1;i<=n;i++) s=s*60+a[i]; print s}' <<<"$out")
-        cpu=$(awk -F': ' '/User time/ {u=$2} /System time/ {s=$2} END {print u+s}' <<<"$out")
-        r=$(awk -F': ' '/Maximum resident set size/ {print $2}' <<<"$out")
-        [ "$r" -gt "$rss" ] && rss=$r
-        if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN{exit !(a<b)}'; then
-            best_wall=$wall best_cpu=$cpu
-        fi
-    done
-    echo "$best_wall $best_cpu $rss"
-}
+# The baseline writes what it decodes where the install writes its files:
+# decoding into /dev/null would skip the cost of the written pages (and of
+# their writeback, which the kernel does on the same cores) that the install
+# pays for every byte, and the larger the payload the less fair that is.
+decoded="$work/decoded"
+no_decoded() { rm -f "$decoded"; }
+# shellcheck source=../lib/measure.sh
+. "$here/../lib/measure.sh"
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 results=()
@@ -70,15 +60,15 @@ for scale in ${SCALES:-1}; do
     cat "$archive" "$work/installer" >/dev/null  # both start from the page cache
     for w in ${WORKERS:-1 2}; do
         # Alternate the two so that a change in the machine's load hits both.
-        read -r bw bc br < <(measure : bash -c 'exec bzip2 -dc "$0" >/dev/null' "$archive")
+        read -r bw bc br < <(measure no_decoded bash -c 'exec bzip2 -dc "$0" >"$1"' "$archive" "$decoded")
         read -r iw ic ir < <(measure fresh env MW_VERIFY_THREADS="$w" "$mwtool" install "$work/installer")
-        read -r bw2 bc2 br2 < <(measure : bash -c 'exec bzip2 -dc "$0" >/dev/null' "$archive")
+        read -r bw2 bc2 br2 < <(measure no_decoded bash -c 'exec bzip2 -dc "$0" >"$1"' "$archive" "$decoded")
         bw=$(awk -v a="$bw" -v b="$bw2" 'BEGIN{print (a<b)?a:b}')
         bc=$(awk -v a="$bc" -v b="$bc2" 'BEGIN{print (a<b)?a:b}')
         [ "$br2" -gt "$br" ] && br=$br2
         results+=("$scale $entries $(stat -c %s "$archive") $total $w $bw $bc $br $iw $ic $ir")
     done
-    rm -f "$archive"
+    rm -f "$archive" "$decoded"
     fresh
 done
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Payload extraction against plain bzip2 decoding, on a payload shaped like the
 # product's (58 entries, about 23 MB) and on one 20 times larger. Reports, side
-# by side in one run: the best wall-clock and CPU times of several runs of
-#   bzip2 -dc ARCHIVE > /dev/null
+# by side in one run: the median wall-clock and CPU times of several runs of
+#   bzip2 -dc ARCHIVE > FILE                     (FILE beside the extracted files)
 #   mwtool payload verify ARCHIVE                (the check before anything is written)
 #   mwtool payload extract ARCHIVE --quiet ...   (verify, rewind, extract, CRC-32 read-back)
 # for every worker count of the check (MW_VERIFY_THREADS), their ratios to
@@ -14,7 +14,7 @@
 # usage: bench/payload/run.sh [BUILD_DIR] [WORK_DIR]
 # Everything goes below WORK_DIR (default: a new folder in /tmp, removed at
 # the end); the machine root and home of the extraction point there too.
-# REPEAT (default 3) sets how many runs of each command the best is taken from;
+# REPEAT (default 3) sets how many runs of each command the median is taken from;
 # SCALES (default "1 20") which payload sizes are measured; WORKERS (default
 # "1 2", and every core count up to the machine's) the worker counts.
 set -euo pipefail
@@ -31,25 +31,8 @@ export MW_ROOT="$work/root" HOME="$work/home"
 unset SUDO_UID PKEXEC_UID XDG_DATA_HOME
 mkdir -p "$MW_ROOT" "$HOME"
 
-# measure PREPARE COMMAND...: runs PREPARE (untimed) and COMMAND $REPEAT times;
-# prints "wall cpu maxrss_kb" of the fastest run (peak memory: the largest seen).
-measure() {
-    local prepare="$1" best_wall="" best_cpu="" rss=0 out
-    shift
-    for _ in $(seq "${REPEAT:-3}"); do
-        "$prepare"
-        out=$(/usr/bin/time -v "$@" 2>&1 >/dev/null | tail -n 30) || { echo "failed: $*" >&2; exit 1; }
-        local wall cpu r
-        wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {n=split($2,a,":"); s=0; for(i=1;i<=n;i++) s=s*60+a[i]; print s}' <<<"$out")
-        cpu=$(awk -F': ' '/User time/ {u=$2} /System time/ {s=$2} END {print u+s}' <<<"$out")
-        r=$(awk -F': ' '/Maximum resident set size/ {print $2}' <<<"$out")
-        [ "$r" -gt "$rss" ] && rss=$r
-        if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN{exit !(a<b)}'; then
-            best_wall=$wall best_cpu=$cpu
-        fi
-    done
-    echo "$best_wall $best_cpu $rss"
-}
+# shellcheck source=../lib/measure.sh
+. "$here/../lib/measure.sh"
 
 cores=$(nproc)
 workers_default="1 2"
@@ -69,7 +52,14 @@ for scale in ${SCALES:-1 20}; do
     cat "$archive" >/dev/null  # both start from the page cache
 
     clean() { rm -rf "$work/install" "$work/temp" "$MW_ROOT/var" "$HOME/.local"; }
-    read -r bw bc br < <(measure : bash -c 'exec bzip2 -dc "$0" >/dev/null' "$archive")
+    # The baseline writes what it decodes to the file system the extraction
+    # writes to: decoding into /dev/null would skip the cost of the written
+    # pages (and of their writeback, on the same cores) that the extraction
+    # pays for every byte.
+    decoded="$work/decoded"
+    no_decoded() { rm -f "$decoded"; }
+    read -r bw bc br < <(measure no_decoded bash -c 'exec bzip2 -dc "$0" >"$1"' "$archive" "$decoded")
+    no_decoded
     for w in $WORKERS one-core; do
         pin=()
         threads=$w

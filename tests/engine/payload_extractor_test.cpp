@@ -482,8 +482,9 @@ TEST(ExtractionErrorCode, ByExceptionType) {
     EXPECT_EQ(code(std::ios_base::failure("x")), std::error_code(std::io_errc::stream));
     EXPECT_EQ(code(fs::filesystem_error("x", "/p", sys)), sys);
     // The category is kept as thrown, never re-read from the value.
-    EXPECT_EQ(code(fs::filesystem_error("x", "/p", std::error_code(ENOENT, std::generic_category()))),
-              std::error_code(ENOENT, std::generic_category()));
+    EXPECT_EQ(
+        code(fs::filesystem_error("x", "/p", std::error_code(ENOENT, std::generic_category()))),
+        std::error_code(ENOENT, std::generic_category()));
     EXPECT_EQ(code(std::runtime_error("x")), mw::make_error_code(CompressError::UnexpectedError));
     EXPECT_EQ(code(std::bad_alloc()), mw::make_error_code(CompressError::UnexpectedError));
 }

@@ -22,6 +22,7 @@
 #include "platform/file_system.hpp"
 #include "platform/registry.hpp"
 #include "platform/testing/faulty_file_system.hpp"
+#include "platform/testing/scoped_for_testing.hpp"
 #include "support/tree_snapshot.hpp"
 
 namespace {
@@ -397,6 +398,54 @@ TEST_F(JournalTest, RollBackNeverStopsEarly) {
     EXPECT_TRUE(journal.CurrentEntries().empty());
 }
 
+// Fails every attempt to put something back at one path: a fault that is
+// still there when RollBack runs.
+class RefusingRestore : public mw::platform::FaultyFileSystem {
+public:
+    RefusingRestore(mw::platform::FileSystem& inner, std::string refused)
+        : FaultyFileSystem(inner), refused_(std::move(refused)) {}
+    std::error_code Rename(const std::string& from, const std::string& to) override {
+        if (to == refused_) return std::make_error_code(std::errc::io_error);
+        return FaultyFileSystem::Rename(from, to);
+    }
+    std::error_code CopyFile(const std::string& from, const std::string& to) override {
+        if (to == refused_) return std::make_error_code(std::errc::io_error);
+        return FaultyFileSystem::CopyFile(from, to);
+    }
+
+private:
+    std::string refused_;
+};
+
+TEST_F(JournalTest, AnUndoThatFailsDuringRollBackKeepsItsBackupAndTheRestIsUndone) {
+    for (const std::string name : {"a", "b", "c"})
+        mwtest::WriteFile(root + "/" + name, "earlier " + name);
+    Install(root + "/a", 0, "new a");
+    Install(root + "/b", 0, "new b");
+    Install(root + "/new/n", 0, "new n");
+    Install(root + "/c", 0, "new c");
+    std::string backupOfB;
+    for (const auto& e : journal.CurrentEntries())
+        if (e.path == root + "/b") backupOfB = e.backupPath;
+    ASSERT_NE(backupOfB, "");
+
+    RefusingRestore refusing(mw::platform::Files(), root + "/b");
+    std::vector<mw::UnrestoredItem> unrestored;
+    {
+        const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &refusing);
+        unrestored = journal.RollBack();
+    }
+    EXPECT_EQ(unrestored, (std::vector<mw::UnrestoredItem>{{root + "/b", backupOfB}}));
+    // The entries after and before the failed one are undone all the same.
+    EXPECT_EQ(mwtest::ReadFile(root + "/a"), "earlier a");
+    EXPECT_EQ(mwtest::ReadFile(root + "/c"), "earlier c");
+    EXPECT_FALSE(fs::exists(root + "/new"));
+    // What could not be put back stays in its backup, and only that.
+    EXPECT_EQ(mwtest::ReadFile(backupOfB), "earlier b");
+    EXPECT_EQ(TempItems(), 2u) << ListTemp();  // the backup and the folder that holds it
+    EXPECT_TRUE(journal.CurrentEntries().empty());
+}
+
 // --------------------------------------------------------------- results
 
 TEST_F(JournalTest, MarkResultOnlyAnswersAPendingRecord) {
@@ -463,6 +512,35 @@ TEST_F(JournalTest, TheEarlierShortcutIsMovedAwayAndComesBackToItsPlace) {
     journal.RollBack();
     EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(root)), "");
     EXPECT_EQ(TempItems(), 0u);
+}
+
+// The new shortcut could not be made, so it never got a path: the earlier one
+// goes back to its place, no entry of this installation stands for it, and
+// the earlier log's entry is carried forward.
+TEST_F(JournalTest, AShortcutThatWasNeverMadeGivesTheEarlierOneBack) {
+    const std::string menu = root + "/menu";
+    fs::create_directories(menu);
+    const std::string earlier = menu + "/Arbolux 7.desktop";
+    mwtest::WriteFile(earlier, "[Desktop Entry]\nName=old\n");
+    journal.SetPreviousEntriesForTesting({Entry(Kind::ProgramShortcut, earlier)});
+    journal.RecordDirectXUpdate();
+    journal.MarkResult(true, "dx");
+    mwtest::TreeSnapshot before = mwtest::SnapshotTree(root);
+
+    ASSERT_TRUE(journal.RecordShortcut(ShortcutSlot::StartMenuProgram, menu));
+    ASSERT_FALSE(fs::exists(earlier));
+    journal.MarkResult(false);
+    ASSERT_EQ(journal.CurrentEntries().back().path, "");
+    journal.WithdrawShortcut();
+
+    EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(root)), "");
+    EXPECT_EQ(Kinds(journal.CurrentEntries()),
+              (std::vector<std::pair<Kind, std::string>>{{Kind::DirectXUpdate, "dx"}}));
+    EXPECT_FALSE(journal.Pending());
+    ASSERT_TRUE(journal.WriteLog(root + "/Uninstall.ulog", root, menu));
+    EXPECT_EQ(Kinds(journal.CurrentEntries()),
+              (std::vector<std::pair<Kind, std::string>>{{Kind::ProgramShortcut, earlier},
+                                                         {Kind::DirectXUpdate, "dx"}}));
 }
 
 // --------------------------------------------------------------- uninstall key

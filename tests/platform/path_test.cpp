@@ -53,8 +53,14 @@ TEST(Path, Parent) {
         const char* path;
         const char* parent;
     } cases[] = {
-        {"", ""},       {"a", ""},         {"/", "/"},        {"/a", "/"},
-        {"/a/b", "/a"}, {"a/b", "a"},      {"//a", "/"},      {"/a/b.c", "/a"},
+        {"", ""},
+        {"a", ""},
+        {"/", "/"},
+        {"/a", "/"},
+        {"/a/b", "/a"},
+        {"a/b", "a"},
+        {"//a", "/"},
+        {"/a/b.c", "/a"},
         // The text before the last '/': callers hand over paths without a
         // trailing one, and a folder walk ends on "/".
         {"/a/b/", "/a/b"},
