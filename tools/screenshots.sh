@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the wizard under Xvfb in English, French and German and saves every
 # page, the exit question, the folder chooser and the About box as PNG files
-# under docs/screenshots/ (<language>-<what>.png). The installer runs as the
-# current user into a scratch MW_ROOT; nothing is installed.
+# under docs/screenshots/ (<language>-<what>.png), then installs into a
+# scratch MW_ROOT (as the current user) for the finished log and the end
+# page. Nothing outside the scratch root is written.
 #   tools/screenshots.sh [build-folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,23 +12,16 @@ cmake --build "$build" -j2 --target InstallArbolux7.13c xshot >/dev/null
 out=docs/screenshots
 mkdir -p "$out"
 
-xvfb_pid=""
+# shellcheck source=tools/lib/xvfb.sh
+. tools/lib/xvfb.sh
 work=$(mktemp -d /tmp/mw-shots.XXXXXX)
 cleanup() {
   [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  stop_xvfb
   rm -rf "$work"
 }
 trap cleanup EXIT
-for n in $(seq 150 170); do
-  [ -e "/tmp/.X11-unix/X$n" ] && continue
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-  xvfb_pid=$!
-  sleep 1
-  if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-  xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || { echo "no X server could be started" >&2; exit 1; }
+start_xvfb 150 170 1024x768x24 || { echo "no X server could be started" >&2; exit 1; }
 
 dump="$work/dump.txt"
 # The last record of a window class in the dump, one control a line.
@@ -48,6 +42,17 @@ wait_class() {
   done
   echo "no window of class $1" >&2; return 1
 }
+# The text of control ID in the last record of CLASS.
+text_of() { last_record "$1" | awk -F'\t' -v id="$2" '$1=="control" && $3==id {print $4; exit}'; }
+# Waits until control ID of CLASS no longer reads TEXT (an installation
+# takes its time; at its end Cancel becomes Exit).
+wait_changed() {
+  for _ in $(seq 600); do
+    if [ "$(text_of "$1" "$2")" != "$3" ]; then settle; return 0; fi
+    sleep 0.1
+  done
+  echo "control $2 of $1 still reads $3" >&2; return 1
+}
 # The screen around the wizard, for its pop-up menus.
 shot_around() {
   local geo; geo=$(last_record Wizard | awk -F'\t' '$1=="window"{print $4-10, $5-10, $6+20, $7+20; exit}')
@@ -64,9 +69,9 @@ close_class() {
 shot() { sleep 0.3; build/bin/xshot "$(xdotool search --onlyvisible --class "$1" | tail -1)" "$out/$2.png"; echo "$out/$2.png"; }
 
 start_wizard() {
-  root="/tmp/mw-$tag"; rm -rf "$root"; mkdir -p "$root/home"
+  root="/tmp/mw-$tag"; rm -rf "$root"; mkdir -p "$root/run/lock"
   rm -f "$dump"
-  MW_ROOT="$root" HOME="$root/home" MW_NO_ELEVATION=1 LANG="$locale.UTF-8" LC_ALL="$locale.UTF-8" \
+  MW_ROOT="$root" HOME="$root" TMPDIR=/tmp MW_NO_ELEVATION=1 LANG="$locale.UTF-8" LC_ALL="$locale.UTF-8" \
     MW_UI_DUMP="$dump" "$build/bin/InstallArbolux7.13c" >/dev/null 2>&1 &
   app_pid=$!
   wait_class Wizard
@@ -91,6 +96,12 @@ for lang in ${MW_SHOT_LANGS:-en:en_US de:de_DE fr:fr_FR}; do
   key Return  # No, the default
   key alt+space;           shot_around "$tag-7-window-menu"
   key Up Return;           wait_class About; shot About "$tag-8-about"
+  close_class About
+  # Installed into the scratch root: the log as the installation left it,
+  # then the end page.
+  cancel=$(text_of Wizard 2)
+  click Wizard 1;          wait_changed Wizard 2 "$cancel"; shot Wizard "$tag-5b-installed"
+  click Wizard 1;          shot Wizard "$tag-9-end"
   stop_wizard
   # The dropped language list, with every flag and name.
   start_wizard

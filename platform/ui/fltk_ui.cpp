@@ -302,6 +302,7 @@ public:
 private:
     void BuildControl(const DialogControl& source);
     void TakeKeyboard();
+    void RevealTreeSelections();
     void ApplyLabel(Control& c);
     void DumpInto(UiDumpWindow& dump, int dx, int dy);
     int OriginX() const { return parent_ ? group_->x() : 0; }
@@ -804,6 +805,10 @@ void CFltkDialog::BuildControl(const DialogControl& s) {
                 display->box(FL_DOWN_BOX);
                 display->color(c->readOnly ? FL_WHITE : FL_WHITE);
                 display->scrollbar_align(FL_ALIGN_RIGHT);
+                // A multi-line edit without horizontal scrolling wraps its
+                // lines at the panel's edge rather than cutting them off (a
+                // long folder in the installation log, say).
+                display->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
                 widget = display;
             } else {
                 auto* input = new Fl_Input(x, y, w, h);
@@ -1039,6 +1044,7 @@ void CFltkDialog::ShowDialog(bool shown) {
             MarkHeldKeysStale();
             window_->show();
             window_->wait_for_expose();
+            RevealTreeSelections();
             TakeKeyboard();
             Dump();
         } else {
@@ -1052,6 +1058,24 @@ void CFltkDialog::ShowDialog(bool shown) {
         group_->hide();
     }
     if (group_->parent()) group_->parent()->redraw();
+}
+
+void CFltkDialog::RevealTreeSelections() {
+    // A tree knows where its items are only once it has been drawn, so the
+    // selection made before the window was shown (the chooser's start
+    // folder) is scrolled into view now.
+    Fl::flush();
+    std::vector<CFltkDialog*> all{this};
+    for (std::size_t i = 0; i < all.size(); ++i)
+        for (CFltkDialog* child : all[i]->children_) all.push_back(child);
+    for (CFltkDialog* d : all) {
+        for (auto& c : d->controls_) {
+            if (c->source.kind != ControlKind::Tree) continue;
+            auto* tree = static_cast<Fl_Tree*>(c->widget);
+            Fl_Tree_Item* selected = tree->first_selected_item();
+            if (selected && !tree->displayed(selected)) tree->show_item_middle(selected);
+        }
+    }
 }
 
 void CFltkDialog::TakeKeyboard() {

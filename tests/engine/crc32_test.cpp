@@ -7,6 +7,7 @@
 
 #include "platform/file_system.hpp"
 #include "platform/testing/faulty_file_system.hpp"
+#include "platform/testing/scoped_for_testing.hpp"
 #include "support/test_env.hpp"
 
 namespace {
@@ -71,7 +72,7 @@ TEST(FileCrc32, ReadFailureCarriesThatCallsError) {
     mwtest::WriteFile(path, std::string(10000, 'x'));
     auto real = mw::platform::MakeRealFileSystem();
     mw::platform::FaultyFileSystem faulty(*real);
-    mw::platform::SetFilesForTesting(&faulty);
+    const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &faulty);
     faulty.FailAt(3, EIO);  // open, first read, second read
     errno = EACCES;         // left over from something unrelated
     try {
@@ -82,7 +83,6 @@ TEST(FileCrc32, ReadFailureCarriesThatCallsError) {
         EXPECT_EQ(e.code(), std::error_code(EIO, std::system_category()));
         EXPECT_EQ(faulty.LastFailed(), "Read");
     }
-    mw::platform::SetFilesForTesting(nullptr);
 }
 
 }  // namespace

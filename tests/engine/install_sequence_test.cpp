@@ -30,6 +30,7 @@
 #include "platform/roots.hpp"
 #include "platform/testing/faulty_file_system.hpp"
 #include "platform/testing/registry_fake.hpp"
+#include "platform/testing/scoped_for_testing.hpp"
 #include "support/env_guard.hpp"
 #include "support/recording_surface.hpp"
 #include "support/string_tables.hpp"
@@ -455,9 +456,11 @@ TEST_F(InstallSequenceTest, TheUninstallKeyKeepsValuesItDoesNotWriteAndStoresThe
 TEST_F(InstallSequenceTest, AnUntranslatedProductLanguageIsStoredNotTheInterfaceFallback) {
     // Greek (14): a product language the installer is not translated into.
     mw::platform::HeadlessMessageBoxes boxes;
-    mw::platform::SetMessageBoxesForTesting(&boxes);
-    mw::OnLanguageChosen(14);
-    mw::platform::SetMessageBoxesForTesting(nullptr);
+    {
+        const mw::platform::ScopedForTesting shown(&mw::platform::SetMessageBoxesForTesting,
+                                                   &boxes);
+        mw::OnLanguageChosen(14);
+    }
     EXPECT_EQ(mw::CurrentLanguage(), mw::kEnglish);
     mwtest::RecordingSurface surface;
     ASSERT_TRUE(Install(surface));
@@ -611,10 +614,12 @@ TEST_F(InstallSequenceTest, ADataFileThatCannotBeSavedStaysAndTheInstallationGoe
     mwtest::WriteFile(commonData + "/Arbolux/Trees.ax-lib", "the user's trees");
     mw::platform::FileSystem& real = mw::platform::Files();
     FailingBelow faults(real, "CopyFile", commonData);
-    mw::platform::SetFilesForTesting(&faults);
     mwtest::RecordingSurface surface;
-    const bool installed = Install(surface);
-    mw::platform::SetFilesForTesting(nullptr);
+    bool installed = false;
+    {
+        const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &faults);
+        installed = Install(surface);
+    }
     EXPECT_TRUE(installed) << surface.log;
     EXPECT_EQ(mwtest::ReadFile(commonData + "/Arbolux/Trees.ax-lib"), "the user's trees");
     EXPECT_EQ(surface.log.find("Trees.ax-lib"), std::string::npos);
@@ -630,10 +635,12 @@ TEST_F(InstallSequenceTest, WhatRollBackCannotPutBackKeepsItsBackupAndIsNamed) {
     entries.back().crc = 1;
     mw::platform::FileSystem& real = mw::platform::Files();
     FailingBelow faults(real, "Rename", tmp + "/mw-backup-");
-    mw::platform::SetFilesForTesting(&faults);
     mwtest::RecordingSurface surface;
-    const bool installed = Install(surface);
-    mw::platform::SetFilesForTesting(nullptr);
+    bool installed = false;
+    {
+        const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &faults);
+        installed = Install(surface);
+    }
     EXPECT_FALSE(installed);
     EXPECT_EQ(surface.status(), "Installation failed (Error Code 3).");
     std::smatch m;
@@ -713,9 +720,11 @@ TEST_F(InstallSequenceTest, EveryFailingFileOperationIsRolledBackOrOnlyFailsItsS
         fresh.startMenuShortcut = fresh.desktopShortcut = true;
         mw::PayloadSource source;
         source.OpenMemory(archive.data(), archive.size());
-        mw::platform::SetFilesForTesting(&faults);
-        const bool installed = mw::RunInstallation(surface, fresh, source);
-        mw::platform::SetFilesForTesting(nullptr);
+        bool installed = false;
+        {
+            const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &faults);
+            installed = mw::RunInstallation(surface, fresh, source);
+        }
         faults.ClearFault();
         return installed;
     };

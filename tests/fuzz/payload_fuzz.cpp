@@ -26,6 +26,7 @@
 #include "engine/payload_source.hpp"
 #include "platform/file_system.hpp"
 #include "platform/roots.hpp"
+#include "platform/testing/scoped_for_testing.hpp"
 
 namespace {
 
@@ -225,7 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::size_t abortAt = flags >> 4;
 
     MemoryFileSystem files;
-    mw::platform::SetFilesForTesting(&files);
+    const mw::platform::ScopedForTesting installed(&mw::platform::SetFilesForTesting, &files);
     std::size_t notifications = 0, failed = 0, entryStarted = 0, entryDone = 0;
     std::map<std::string, std::pair<uint64_t, uint32_t>> written;  // size, CRC-32
     auto callback = [&](const mw::notification& n) {
@@ -289,6 +290,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   expected.second);
         }
     }
-    mw::platform::SetFilesForTesting(nullptr);
     return 0;
 }

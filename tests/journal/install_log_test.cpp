@@ -12,6 +12,7 @@
 #include "journal_fixture.hpp"
 #include "platform/file_system.hpp"
 #include "platform/testing/faulty_file_system.hpp"
+#include "platform/testing/scoped_for_testing.hpp"
 
 namespace {
 
@@ -156,10 +157,12 @@ TEST_F(InstallLogTest, ALogSwappedForAHardLinkAfterItsCheckChangesNothingElse) {
                   }),
                   0);
     });
-    mw::platform::SetFilesForTesting(&attacker);
-    std::list<mw::JournalEntry> entries{Entry(Kind::InstalledFile, shared + "/f", true, 0)};
-    const bool written = mw::InstallLogFile::Write(log, "Arbolux 7.13c", shared, "/menu", entries);
-    mw::platform::SetFilesForTesting(nullptr);
+    bool written = false;
+    {
+        const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &attacker);
+        std::list<mw::JournalEntry> entries{Entry(Kind::InstalledFile, shared + "/f", true, 0)};
+        written = mw::InstallLogFile::Write(log, "Arbolux 7.13c", shared, "/menu", entries);
+    }
     ASSERT_TRUE(attacker.attacked());
     EXPECT_TRUE(written);
     EXPECT_EQ(ModeOf(secret), 0600u);
@@ -318,7 +321,7 @@ TEST_F(InstallLogTest, EachFailingOperationOfTheWriter) {
     std::string log = root + "/w.ulog";
     auto& real = mw::platform::Files();
     mw::platform::FaultyFileSystem faulty(real);
-    mw::platform::SetFilesForTesting(&faulty);
+    const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &faulty);
     ASSERT_TRUE(InstallLogFile::Write(log, "P", "/i", "/m", entries));
     uint64_t operations = faulty.Count();
     std::string complete = mwtest::ReadFile(log);
@@ -360,7 +363,6 @@ TEST_F(InstallLogTest, EachFailingOperationOfTheWriter) {
         }
     }
     EXPECT_EQ(writes, static_cast<int>(pieces.size()));
-    mw::platform::SetFilesForTesting(nullptr);
 }
 
 // ------------------------------------------------------------------- reading
@@ -665,11 +667,10 @@ TEST_F(InstallLogTest, ReadErrorKeepsWhatWasTaken) {
     journal.SetCurrentEntriesForTesting(std::move(entries));
     ASSERT_TRUE(journal.WriteLog(log, "/i", "/m"));
     mw::platform::FaultyFileSystem faulty(mw::platform::Files());
-    mw::platform::SetFilesForTesting(&faulty);
+    const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &faulty);
     // Operation 1 opens the file, 2 is its first read, 3 the second.
     faulty.FailAt(3, EIO);
     InstallLogContents got = InstallLogFile::Read(log, 1252);
-    mw::platform::SetFilesForTesting(nullptr);
     EXPECT_EQ(faulty.LastFailed(), "Read");
     EXPECT_EQ(got.end, End::ReadError);
     EXPECT_GT(got.entries.size(), 100u);

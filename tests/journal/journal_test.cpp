@@ -113,9 +113,10 @@ private:
 
 TEST_F(JournalTest, CreateFoldersStopsAtTheFirstLevelItCannotMake) {
     RefusingFolder refusing(mw::platform::Files(), root + "/x/y");
-    mw::platform::SetFilesForTesting(&refusing);
-    EXPECT_FALSE(journal.CreateFolders(root + "/x/y/z"));
-    mw::platform::SetFilesForTesting(nullptr);
+    {
+        const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &refusing);
+        EXPECT_FALSE(journal.CreateFolders(root + "/x/y/z"));
+    }
     EXPECT_EQ(refusing.attempts, 2) << "no deeper level is tried";
     EXPECT_EQ(Kinds(journal.CurrentEntries()),
               (std::vector<std::pair<Kind, std::string>>{{Kind::CreatedFolder, root + "/x"}}));
@@ -197,15 +198,16 @@ TEST_F(JournalTest, BackupsAcrossFileSystemsAreCopiedAndDeleted) {
     mwtest::TreeSnapshot before = mwtest::SnapshotTree(root);
 
     mwtest::TwoDevices twoDevices(mw::platform::Files(), tmp);
-    mw::platform::SetFilesForTesting(&twoDevices);
-    ASSERT_TRUE(journal.RecordFile(path, 0, false));
-    EXPECT_EQ(twoDevices.crossings, 1);
-    EXPECT_FALSE(fs::exists(path)) << "copied, then deleted";
-    EXPECT_EQ(journal.CurrentEntries().back().prior, PriorItem::MovedAway);
-    mwtest::WriteFile(path, "new");
-    journal.MarkResult(true);
-    journal.RollBack();
-    mw::platform::SetFilesForTesting(nullptr);
+    {
+        const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &twoDevices);
+        ASSERT_TRUE(journal.RecordFile(path, 0, false));
+        EXPECT_EQ(twoDevices.crossings, 1);
+        EXPECT_FALSE(fs::exists(path)) << "copied, then deleted";
+        EXPECT_EQ(journal.CurrentEntries().back().prior, PriorItem::MovedAway);
+        mwtest::WriteFile(path, "new");
+        journal.MarkResult(true);
+        journal.RollBack();
+    }
     EXPECT_EQ(twoDevices.crossings, 2) << "the way back crosses too";
     EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(root)), "");
     EXPECT_EQ(TempItems(), 0u);
@@ -268,9 +270,10 @@ TEST_F(JournalTest, ADataFileSwappedAfterItsCheckLendsItsRightsToNothingElse) {
                   }),
                   0);
     });
-    mw::platform::SetFilesForTesting(&attacker);
-    journal.RollBack();
-    mw::platform::SetFilesForTesting(nullptr);
+    {
+        const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &attacker);
+        journal.RollBack();
+    }
     ASSERT_TRUE(attacker.attacked());
     struct stat st;
     ASSERT_EQ(stat(secret.c_str(), &st), 0);
@@ -320,12 +323,14 @@ TEST_F(JournalTest, AFileThatCannotBeSavedIsNeverTouched) {
             mw::InstallJournal probe("Arbolux 7", "Arbolux 7.13c");
             faulty.ResetCount();
             faulty.FailAt(n, EACCES);
-            mw::platform::SetFilesForTesting(&faulty);
-            probe.RecordFile(path, 0, c.copy);
-            faulty.ClearFault();
-            if (faulty.LastFailed() == c.failing && faulty.Failures() == 1) target = n;
-            probe.RollBack();
-            mw::platform::SetFilesForTesting(nullptr);
+            {
+                const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting,
+                                                           &faulty);
+                probe.RecordFile(path, 0, c.copy);
+                faulty.ClearFault();
+                if (faulty.LastFailed() == c.failing && faulty.Failures() == 1) target = n;
+                probe.RollBack();
+            }
             // Whatever the probe did was undone.
             ASSERT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(root)), "");
         }
@@ -334,15 +339,16 @@ TEST_F(JournalTest, AFileThatCannotBeSavedIsNeverTouched) {
         mw::InstallJournal j("Arbolux 7", "Arbolux 7.13c");
         faulty.ResetCount();
         faulty.FailAt(target, EACCES);
-        mw::platform::SetFilesForTesting(&faulty);
-        EXPECT_FALSE(j.RecordFile(path, 0, c.copy));
-        faulty.ClearFault();
-        EXPECT_EQ(j.CurrentEntries().back().prior, PriorItem::Untouchable);
-        EXPECT_EQ(j.CurrentEntries().back().backupPath, "");
-        EXPECT_EQ(mwtest::ReadFile(path), "precious");
-        j.MarkResult(false);
-        j.RollBack();
-        mw::platform::SetFilesForTesting(nullptr);
+        {
+            const mw::platform::ScopedForTesting files(&mw::platform::SetFilesForTesting, &faulty);
+            EXPECT_FALSE(j.RecordFile(path, 0, c.copy));
+            faulty.ClearFault();
+            EXPECT_EQ(j.CurrentEntries().back().prior, PriorItem::Untouchable);
+            EXPECT_EQ(j.CurrentEntries().back().backupPath, "");
+            EXPECT_EQ(mwtest::ReadFile(path), "precious");
+            j.MarkResult(false);
+            j.RollBack();
+        }
         EXPECT_EQ(mwtest::DiffTrees(before, mwtest::SnapshotTree(root)), "");
         EXPECT_EQ(TempItems(), 0u);
     }
@@ -669,7 +675,8 @@ TEST_F(JournalTest, AKeyThatCannotBeSavedIsNotDeleted) {
     ASSERT_FALSE(registry->CreateKey(kProductKey));
     ASSERT_FALSE(registry->SetValue(kProductKey, "DisplayName", RegValue::String("Arbolux 7.12")));
     NoSaveRegistry failing(*registry);
-    mw::platform::SetMachineRegistryForTesting(&failing);
+    const mw::platform::ScopedForTesting machine(&mw::platform::SetMachineRegistryForTesting,
+                                                 &failing);
     EXPECT_FALSE(journal.RecordUninstallKey(true));
     EXPECT_EQ(journal.CurrentEntries().back().backupPath, "");
     journal.MarkResult(false);

@@ -21,6 +21,7 @@
 #include "platform/acl_handles.hpp"
 #include "platform/roots.hpp"
 #include "platform/testing/faulty_file_system.hpp"
+#include "platform/testing/scoped_for_testing.hpp"
 #include "support/test_env.hpp"
 
 namespace mw::platform {
@@ -512,10 +513,11 @@ TEST(FaultyFileSystem, PersistentFaultAndReset) {
 TEST(FaultyFileSystem, InstalledAsProcessWideFileSystem) {
     auto real = MakeRealFileSystem();
     FaultyFileSystem faulty(*real);
-    SetFilesForTesting(&faulty);
     std::error_code ec;
-    Files().Status("/", ec);
-    SetFilesForTesting(nullptr);
+    {
+        const ScopedForTesting files(&SetFilesForTesting, &faulty);
+        Files().Status("/", ec);
+    }
     Files().Status("/", ec);
     EXPECT_EQ(faulty.Count(), 1u);
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/testing/scoped_for_testing.hpp"
 #include "platform/ui_dump.hpp"
 #include "support/env_guard.hpp"
 #include "support/test_env.hpp"
@@ -88,9 +89,10 @@ TEST(MessageBoxes, ProcessWideServiceFollowsTheEnvironmentAndTests) {
     auto* headless = dynamic_cast<HeadlessMessageBoxes*>(&MessageBoxes());
     ASSERT_NE(headless, nullptr);
     HeadlessMessageBoxes mine;
-    SetMessageBoxesForTesting(&mine);
-    EXPECT_EQ(&MessageBoxes(), &mine);
-    SetMessageBoxesForTesting(nullptr);
+    {
+        const ScopedForTesting boxes(&SetMessageBoxesForTesting, &mine);
+        EXPECT_EQ(&MessageBoxes(), &mine);
+    }
     EXPECT_EQ(&MessageBoxes(), headless);
     // Not asked for: the installed user interface's boxes, and without one
     // (a program that has none) a headless service that echoes what it shows.

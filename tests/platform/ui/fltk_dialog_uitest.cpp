@@ -1,6 +1,8 @@
 // The real dialogs' modal loop on an X display.
 #include <FL/Fl.H>
 #include <FL/Fl_Group.H>
+#include <FL/Fl_Text_Display.H>
+#include <FL/Fl_Tree.H>
 #include <FL/Fl_Window.H>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -114,6 +116,107 @@ TEST(RealDialogModalLoop, ReturnsAsSoonAsAClickEndsTheDialog) {
     watchdog.join();
     EXPECT_EQ(result, 7);
     EXPECT_FALSE(nudged) << "the loop went on waiting after its dialog had ended";
+    dialog.reset();
+    XCloseDisplay(holder);
+}
+
+Fl_Tree* FindTree(Fl_Group* group) {
+    for (int i = 0; i < group->children(); ++i) {
+        if (auto* tree = dynamic_cast<Fl_Tree*>(group->child(i))) return tree;
+        if (Fl_Group* g = group->child(i)->as_group())
+            if (Fl_Tree* found = FindTree(g)) return found;
+    }
+    return nullptr;
+}
+
+// An item selected before the window is shown (the folder chooser's start
+// folder, deep in a long list) is in view once the window is up.
+TEST(RealDialogTree, TheSelectionMadeBeforeShowingIsScrolledIntoView) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    Display* holder = XOpenDisplay(nullptr);
+    if (!holder) GTEST_SKIP() << "the X display cannot be opened";
+
+    DialogTemplate layout;
+    layout.width = 160;
+    layout.height = 120;
+    layout.caption = "Tree test " + std::to_string(getpid());
+    DialogControl tree;
+    tree.id = 9;
+    tree.kind = ControlKind::Tree;
+    tree.flags = ctl::TabStop;
+    tree.x = 5;
+    tree.y = 5;
+    tree.width = 150;
+    tree.height = 80;
+    layout.controls.push_back(tree);
+    std::unique_ptr<Dialog> dialog = FltkToolkit().CreateDialog(layout, nullptr, nullptr);
+    ASSERT_NE(dialog, nullptr);
+    TreeItem target = kTreeRoot;
+    for (int i = 0; i < 60; ++i) {
+        const TreeItem item =
+            dialog->InsertTreeItem(9, kTreeRoot, "folder " + std::to_string(i), false);
+        if (i == 47) target = item;
+    }
+    dialog->SelectTreeItem(9, target);
+    dialog->ShowDialog(true);
+    Fl::check();
+
+    Fl_Tree* shown = FindTree(Fl::first_window());
+    ASSERT_NE(shown, nullptr);
+    Fl_Tree_Item* selected = shown->first_selected_item();
+    ASSERT_NE(selected, nullptr);
+    EXPECT_STREQ(selected->label(), "folder 47");
+    EXPECT_TRUE(shown->displayed(selected)) << "the selected item is scrolled out of view";
+    dialog.reset();
+    XCloseDisplay(holder);
+}
+
+Fl_Text_Display* FindPanel(Fl_Group* group) {
+    for (int i = 0; i < group->children(); ++i) {
+        if (auto* panel = dynamic_cast<Fl_Text_Display*>(group->child(i))) return panel;
+        if (Fl_Group* g = group->child(i)->as_group())
+            if (Fl_Text_Display* found = FindPanel(g)) return found;
+    }
+    return nullptr;
+}
+
+// A line longer than a read-only log panel is wide is shown whole, down to
+// its last character, inside the panel (the installation log's folders).
+TEST(RealDialogLog, ALongLineIsNotCutOffAtThePanelsEdge) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
+    Display* holder = XOpenDisplay(nullptr);
+    if (!holder) GTEST_SKIP() << "the X display cannot be opened";
+
+    DialogTemplate layout;
+    layout.width = 160;
+    layout.height = 80;
+    layout.caption = "Log test " + std::to_string(getpid());
+    DialogControl log;
+    log.id = 4;
+    log.kind = ControlKind::Edit;
+    log.flags = ctl::MultiLine | ctl::ReadOnly;
+    log.x = 5;
+    log.y = 5;
+    log.width = 150;
+    log.height = 60;
+    layout.controls.push_back(log);
+    std::unique_ptr<Dialog> dialog = FltkToolkit().CreateDialog(layout, nullptr, nullptr);
+    ASSERT_NE(dialog, nullptr);
+    const std::string line =
+        "Creating a Shortcut in the Start Menu (Folder \"/usr/local/share/applications/"
+        "Meridan Works/Arbolux 7\").";
+    ASSERT_GT(dialog->TextWidth(line), dialog->TextAreaWidth(4)) << "the line must be too long";
+    dialog->AppendText(4, line + "\r\n");
+    dialog->ScrollToTop(4);
+    dialog->ShowDialog(true);
+    Fl::check();
+
+    Fl_Text_Display* panel = FindPanel(Fl::first_window());
+    ASSERT_NE(panel, nullptr);
+    int x = 0, y = 0;
+    ASSERT_NE(panel->position_to_xy(static_cast<int>(line.size()) - 1, &x, &y), 0)
+        << "the line's end is not in view";
+    EXPECT_LT(x, panel->x() + panel->w()) << "the line's end is cut off";
     dialog.reset();
     XCloseDisplay(holder);
 }
