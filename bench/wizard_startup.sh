@@ -14,19 +14,12 @@ runs=${2:-11}
 program="$build/bin/InstallArbolux7.13c"
 [ -x "$program" ] || { echo "build $program first" >&2; exit 1; }
 
+# shellcheck source=tools/lib/xvfb.sh
+. tools/lib/xvfb.sh
 work=$(mktemp -d /tmp/mw-bench.XXXXXX)
-xvfb_pid=""
-cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; rm -rf "$work"; }
+cleanup() { stop_xvfb; rm -rf "$work"; }
 trap cleanup EXIT
-for n in $(seq 170 190); do
-  [ -e "/tmp/.X11-unix/X$n" ] && continue
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-  xvfb_pid=$!
-  sleep 1
-  if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-  xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || { echo "no X server could be started" >&2; exit 1; }
+start_xvfb 170 190 1024x768x24 || { echo "no X server could be started" >&2; exit 1; }
 
 now_us() { echo $(( $(date +%s%N) / 1000 )); }
 median() { sort -n | awk '{v[NR]=$1} END{print v[int((NR+1)/2)]}'; }

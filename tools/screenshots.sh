@@ -12,23 +12,16 @@ cmake --build "$build" -j2 --target InstallArbolux7.13c xshot >/dev/null
 out=docs/screenshots
 mkdir -p "$out"
 
-xvfb_pid=""
+# shellcheck source=tools/lib/xvfb.sh
+. tools/lib/xvfb.sh
 work=$(mktemp -d /tmp/mw-shots.XXXXXX)
 cleanup() {
   [ -n "${app_pid:-}" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  stop_xvfb
   rm -rf "$work"
 }
 trap cleanup EXIT
-for n in $(seq 150 170); do
-  [ -e "/tmp/.X11-unix/X$n" ] && continue
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-  xvfb_pid=$!
-  sleep 1
-  if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-  xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || { echo "no X server could be started" >&2; exit 1; }
+start_xvfb 150 170 1024x768x24 || { echo "no X server could be started" >&2; exit 1; }
 
 dump="$work/dump.txt"
 # The last record of a window class in the dump, one control a line.
