@@ -144,17 +144,9 @@ const HeadlessDialog::Control* HeadlessDialog::Find(int id) const {
     return nullptr;
 }
 
-void HeadlessDialog::Send(const ControlEvent& event) {
-    if (handler_) {
-        // The handler may end or even replace itself; keep it alive for the call.
-        Handler handler = handler_;
-        handler(event);
-    } else if (running_ && event.what == Notify::Clicked &&
-               (event.id == cmd::Ok || event.id == cmd::Cancel)) {
-        EndDialog(event.id);
-    }
-    // A window that has just ended is not shown any more.
-    if (!TopLevel().ended_) TopLevel().Dump();
+bool HeadlessDialog::IsTree(int id) const {
+    const Control* c = Find(id);
+    return c && c->source.kind == ControlKind::Tree;
 }
 
 bool HeadlessDialog::Click(int id) {
@@ -209,19 +201,18 @@ bool HeadlessDialog::Choose(int id, int position) {
 
 bool HeadlessDialog::ChooseTreeItem(int id, TreeItem item) {
     Control* c = Find(id);
-    if (!c || !c->enabled || !c->tree.contains(item)) return false;
-    c->selected = item;
+    if (!c || !c->enabled || !HasTreeItem(id, item)) return false;
+    NoteTreeSelection(id, item);
     Send({id, Notify::SelectionChanged, item});
     return true;
 }
 
 bool HeadlessDialog::ExpandByUser(int id, TreeItem item) {
     Control* c = Find(id);
-    if (!c || !c->enabled || !c->tree.contains(item)) return false;
-    if (!c->tree[item].hasChildren) return false;
+    if (!c || !c->enabled || !HasTreeItem(id, item)) return false;
+    if (!TreeItemHasChildren(id, item)) return false;
     Send({id, Notify::ItemExpanding, item});
-    if (Control* again = Find(id); again && again->tree.contains(item))
-        again->tree[item].expanded = true;
+    NoteTreeExpansion(id, item, true);
     return true;
 }
 
@@ -365,9 +356,6 @@ std::deque<std::string> HeadlessToolkit::ParseSteps(const std::string& script) {
     return steps;
 }
 
-void HeadlessDialog::SetHandler(Handler handler) {
-    handler_ = std::move(handler);
-}
 
 void HeadlessDialog::SetTitle(const std::string& title) {
     title_ = title;
@@ -456,11 +444,6 @@ int HeadlessDialog::RunModal() {
     return result_;
 }
 
-void HeadlessDialog::EndDialog(int result) {
-    ended_ = true;
-    result_ = result;
-}
-
 void HeadlessDialog::Minimize() {
     minimized_ = true;
 }
@@ -490,7 +473,8 @@ void HeadlessDialog::DumpInto(UiDumpWindow& dump, int dx, int dy) const {
                        ? c.items[c.selection].text
                        : "";
         if (c.source.kind == ControlKind::ProgressBar) text = std::to_string(c.progress);
-        if (c.source.kind == ControlKind::Tree) text = TreeItemText(c.source.id, c.selected);
+        if (c.source.kind == ControlKind::Tree)
+            text = TreeItemText(c.source.id, SelectedTreeItem(c.source.id));
         if (IsButtonKind(c.source.kind)) text = ReadableLabel(c.text);
         const bool focused =
             toolkit_.focusDialog == this && toolkit_.focusId == c.source.id && c.source.id != 0;
@@ -652,78 +636,6 @@ void HeadlessDialog::SetProgress(int id, int percent) {
 int HeadlessDialog::Progress(int id) const {
     const Control* c = Find(id);
     return c ? c->progress : 0;
-}
-
-TreeItem HeadlessDialog::InsertTreeItem(int id, TreeItem parent, const std::string& text,
-                                        bool hasChildren) {
-    Control* c = Find(id);
-    if (!c || (parent != kTreeRoot && !c->tree.contains(parent))) return kTreeRoot;
-    const TreeItem item = c->nextItem++;
-    c->tree[item] = {parent, text, hasChildren, false, {}};
-    if (parent != kTreeRoot) {
-        c->tree[parent].children.push_back(item);
-        c->tree[parent].hasChildren = true;
-    }
-    return item;
-}
-std::vector<TreeItem> HeadlessDialog::TreeChildren(int id, TreeItem parent) const {
-    const Control* c = Find(id);
-    if (!c) return {};
-    if (parent == kTreeRoot) {
-        std::vector<TreeItem> top;
-        for (const auto& [item, node] : c->tree)
-            if (node.parent == kTreeRoot) top.push_back(item);
-        return top;
-    }
-    auto it = c->tree.find(parent);
-    return it == c->tree.end() ? std::vector<TreeItem>{} : it->second.children;
-}
-TreeItem HeadlessDialog::TreeParent(int id, TreeItem item) const {
-    const Control* c = Find(id);
-    if (!c) return kTreeRoot;
-    auto it = c->tree.find(item);
-    return it == c->tree.end() ? kTreeRoot : it->second.parent;
-}
-std::string HeadlessDialog::TreeItemText(int id, TreeItem item) const {
-    const Control* c = Find(id);
-    if (!c) return {};
-    auto it = c->tree.find(item);
-    return it == c->tree.end() ? std::string() : it->second.text;
-}
-void HeadlessDialog::DeleteTreeChildren(int id, TreeItem parent) {
-    Control* c = Find(id);
-    if (!c) return;
-    std::vector<TreeItem> doomed = TreeChildren(id, parent);
-    for (std::size_t i = 0; i < doomed.size(); ++i) {
-        auto it = c->tree.find(doomed[i]);
-        if (it == c->tree.end()) continue;
-        doomed.insert(doomed.end(), it->second.children.begin(), it->second.children.end());
-    }
-    for (TreeItem item : doomed) {
-        if (c->selected == item) c->selected = kTreeRoot;
-        c->tree.erase(item);
-    }
-    if (auto it = c->tree.find(parent); it != c->tree.end()) it->second.children.clear();
-}
-void HeadlessDialog::ExpandTreeItem(int id, TreeItem item, bool expanded) {
-    Control* c = Find(id);
-    if (!c) return;
-    auto it = c->tree.find(item);
-    if (it != c->tree.end()) it->second.expanded = expanded;
-}
-bool HeadlessDialog::IsTreeItemExpanded(int id, TreeItem item) const {
-    const Control* c = Find(id);
-    if (!c) return false;
-    auto it = c->tree.find(item);
-    return it != c->tree.end() && it->second.expanded;
-}
-void HeadlessDialog::SelectTreeItem(int id, TreeItem item) {
-    Control* c = Find(id);
-    if (c && (item == kTreeRoot || c->tree.contains(item))) c->selected = item;
-}
-TreeItem HeadlessDialog::SelectedTreeItem(int id) const {
-    const Control* c = Find(id);
-    return c ? c->selected : kTreeRoot;
 }
 
 // ---- HeadlessToolkit ----

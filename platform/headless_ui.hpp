@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/controls.hpp"
+#include "platform/dialog_base.hpp"
 
 namespace mw::platform {
 
@@ -24,7 +25,7 @@ enum class Key { Enter, Escape, Tab, ShiftTab, Space, Up, Down, AltSpace };
 
 class HeadlessToolkit;
 
-class HeadlessDialog final : public Dialog {
+class HeadlessDialog final : public DialogBase {
 public:
     HeadlessDialog(HeadlessToolkit& toolkit, const DialogTemplate& dialog, HeadlessDialog* parent);
     ~HeadlessDialog() override;
@@ -58,7 +59,6 @@ public:
     HeadlessDialog& TopLevel();
 
     // ---- Dialog ----
-    void SetHandler(Handler handler) override;
     void SetTitle(const std::string& title) override;
     std::string Title() const override;
     void SetIcon(const Image& icon) override;
@@ -71,7 +71,6 @@ public:
     void ShowDialog(bool shown) override;
     bool IsDialogShown() const override;
     int RunModal() override;
-    void EndDialog(int result) override;
     void Minimize() override;
     void Restore() override;
     bool IsMinimized() const override;
@@ -111,16 +110,6 @@ public:
     int TextAreaWidth(int id) const override;
     void SetProgress(int id, int percent) override;
     int Progress(int id) const override;
-    TreeItem InsertTreeItem(int id, TreeItem parent, const std::string& text,
-                            bool hasChildren) override;
-    std::vector<TreeItem> TreeChildren(int id, TreeItem parent) const override;
-    TreeItem TreeParent(int id, TreeItem item) const override;
-    std::string TreeItemText(int id, TreeItem item) const override;
-    void DeleteTreeChildren(int id, TreeItem parent) override;
-    void ExpandTreeItem(int id, TreeItem item, bool expanded) override;
-    bool IsTreeItemExpanded(int id, TreeItem item) const override;
-    void SelectTreeItem(int id, TreeItem item) override;
-    TreeItem SelectedTreeItem(int id) const override;
 
     // State a test may look at that the interface does not give.
     int ImageCount(int id) const;
@@ -128,13 +117,6 @@ public:
     // Whether a text was cut at the control's limit by Type.
     int TextLimit(int id) const;
 
-    struct TreeNode {
-        TreeItem parent = kTreeRoot;
-        std::string text;
-        bool hasChildren = false;
-        bool expanded = false;
-        std::vector<TreeItem> children;
-    };
     struct Control {
         DialogControl source;
         std::string text;
@@ -146,16 +128,14 @@ public:
         int selection = -1;
         int dropWidth = 0;
         int progress = 0;
-        std::map<TreeItem, TreeNode> tree;
-        TreeItem nextItem = 1;
-        TreeItem selected = kTreeRoot;
     };
 
 private:
     friend class HeadlessToolkit;
     Control* Find(int id);
     const Control* Find(int id) const;
-    void Send(const ControlEvent& event);
+    DialogBase& TopLevelDialog() override { return TopLevel(); }
+    bool IsTree(int id) const override;
     // Controls that Tab visits, in order, through the shown child dialogs.
     void CollectTabStops(std::vector<std::pair<HeadlessDialog*, int>>& out);
     void DumpInto(struct UiDumpWindow& dump, int dx, int dy) const;
@@ -165,16 +145,12 @@ private:
     HeadlessDialog* parent_;
     std::vector<HeadlessDialog*> children_;
     std::vector<Control> controls_;
-    Handler handler_;
     std::string title_;
     std::string windowClass_ = "Dialog";
     Rect rect_;
     bool shown_ = false;
     bool minimized_ = false;
     bool hasIcon_ = false;
-    bool running_ = false;
-    bool ended_ = false;
-    int result_ = 0;
     int defaultButton_ = 0;
 };
 

@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/dialog_base.hpp"
 #include "platform/ui/fltk_setup.hpp"
 #include "platform/ui_dump.hpp"
 
@@ -160,8 +161,8 @@ struct Control {
     int dropWidth = 0;
     int progress = 0;
     std::unique_ptr<Fl_Text_Buffer> buffer;
+    // The widget's item of each of the tree's items.
     std::map<TreeItem, Fl_Tree_Item*> tree;
-    TreeItem nextItem = 1;
     std::string stockIcon;
 };
 
@@ -172,12 +173,12 @@ struct WidgetLink {
 
 class CDialogWindow;
 
-class CFltkDialog final : public Dialog {
+class CFltkDialog final : public DialogBase {
 public:
     CFltkDialog(const DialogTemplate& dialog, CFltkDialog* parent);
     ~CFltkDialog() override;
 
-    void SetHandler(Handler handler) override { handler_ = std::move(handler); }
+    using DialogBase::Send;
     void SetTitle(const std::string& title) override;
     std::string Title() const override { return title_; }
     void SetIcon(const Image& icon) override;
@@ -190,10 +191,6 @@ public:
     void ShowDialog(bool shown) override;
     bool IsDialogShown() const override;
     int RunModal() override;
-    void EndDialog(int result) override {
-        ended_ = true;
-        result_ = result;
-    }
     void Minimize() override;
     void Restore() override;
     bool IsMinimized() const override;
@@ -256,19 +253,8 @@ public:
         const Control* c = Find(id);
         return c ? c->progress : 0;
     }
-    TreeItem InsertTreeItem(int id, TreeItem parent, const std::string& text,
-                            bool hasChildren) override;
-    std::vector<TreeItem> TreeChildren(int id, TreeItem parent) const override;
-    TreeItem TreeParent(int id, TreeItem item) const override;
-    std::string TreeItemText(int id, TreeItem item) const override;
-    void DeleteTreeChildren(int id, TreeItem parent) override;
-    void ExpandTreeItem(int id, TreeItem item, bool expanded) override;
-    bool IsTreeItemExpanded(int id, TreeItem item) const override;
-    void SelectTreeItem(int id, TreeItem item) override;
-    TreeItem SelectedTreeItem(int id) const override;
 
     // ---- For the widgets ----
-    void Send(const ControlEvent& event);
     // Sends the event from the event loop once the widget's own handling
     // (a mouse release, say) has finished: a handler that runs a modal
     // dialog must not run inside a button's release, or FLTK keeps
@@ -300,6 +286,16 @@ public:
     int BaseY() const { return baseY_; }
 
 private:
+    DialogBase& TopLevelDialog() override { return TopLevel(); }
+    bool IsTree(int id) const override {
+        const Control* c = Find(id);
+        return c && c->source.kind == ControlKind::Tree;
+    }
+    void TreeItemInserted(int id, TreeItem parent, TreeItem item, const std::string& text,
+                          bool hasChildren) override;
+    void TreeItemsDeleted(int id, TreeItem parent, const std::vector<TreeItem>& items) override;
+    void TreeItemExpanded(int id, TreeItem item, bool expanded) override;
+    void TreeItemSelected(int id, TreeItem item) override;
     void BuildControl(const DialogControl& source);
     void TakeKeyboard();
     void RevealTreeSelections();
@@ -323,15 +319,13 @@ private:
     Fl_Group* group_ = nullptr;        // the window itself, or the page's group
     std::vector<std::unique_ptr<Control>> controls_;
     std::vector<std::unique_ptr<WidgetLink>> links_;
-    Handler handler_;
     std::string title_;
     std::string windowClass_ = "Dialog";
     std::optional<Image> icon_;
     std::unique_ptr<Fl_RGB_Image> iconImage_;
     int baseX_ = 6, baseY_ = 13;
     int defaultButton_ = 0;
-    bool running_ = false, ended_ = false, placed_ = false;
-    int result_ = 0;
+    bool placed_ = false;
 };
 
 // ---- Widgets ----
@@ -963,18 +957,6 @@ void CFltkDialog::DeliverPosted(void* data) {
     if (!Fl::has_check(WakeCheck, nullptr)) Fl::add_check(WakeCheck, nullptr);
 }
 
-void CFltkDialog::Send(const ControlEvent& event) {
-    if (handler_) {
-        Handler handler = handler_;
-        handler(event);
-    } else if (running_ && event.what == Notify::Clicked &&
-               (event.id == cmd::Ok || event.id == cmd::Cancel)) {
-        EndDialog(event.id);
-    }
-    // A window that has just ended is not shown any more.
-    if (!TopLevel().ended_) TopLevel().Dump();
-}
-
 bool CFltkDialog::IsBanner(int x, int y) {
     for (auto& c : controls_) {
         if (c->source.kind != ControlKind::Bitmap && c->source.kind != ControlKind::WhiteRect)
@@ -1453,23 +1435,19 @@ TreeItem CFltkDialog::TreeIdOf(const Control& c, Fl_Tree_Item* item) const {
     return kTreeRoot;
 }
 
-TreeItem CFltkDialog::InsertTreeItem(int id, TreeItem parent, const std::string& text,
-                                     bool hasChildren) {
+void CFltkDialog::TreeItemInserted(int id, TreeItem parent, TreeItem handle,
+                                   const std::string& text, bool hasChildren) {
     Control* c = Find(id);
-    if (!c || c->source.kind != ControlKind::Tree) return kTreeRoot;
     auto* tree = static_cast<Fl_Tree*>(c->widget);
     Fl_Tree_Item* parentItem = tree->root();
     if (parent != kTreeRoot) {
-        auto it = c->tree.find(parent);
-        if (it == c->tree.end()) return kTreeRoot;
-        parentItem = it->second;
+        parentItem = c->tree.at(parent);
         // A real child replaces the placeholder.
         for (int i = parentItem->children() - 1; i >= 0; --i)
             if (!parentItem->child(i)->user_data()) tree->remove(parentItem->child(i));
     }
     Fl_Tree_Item* item = tree->add(parentItem, "");
     item->label(text.c_str());
-    const TreeItem handle = c->nextItem++;
     item->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(handle)));
     if (hasChildren) {
         Fl_Tree_Item* placeholder = tree->add(item, " ");
@@ -1478,87 +1456,36 @@ TreeItem CFltkDialog::InsertTreeItem(int id, TreeItem parent, const std::string&
     item->close();
     c->tree[handle] = item;
     tree->redraw();
-    return handle;
 }
 
-std::vector<TreeItem> CFltkDialog::TreeChildren(int id, TreeItem parent) const {
-    const Control* c = Find(id);
-    if (!c || c->source.kind != ControlKind::Tree) return {};
-    const Fl_Tree_Item* p = parent == kTreeRoot
-                                ? static_cast<Fl_Tree*>(c->widget)->root()
-                                : (c->tree.contains(parent) ? c->tree.at(parent) : nullptr);
-    std::vector<TreeItem> out;
-    if (!p) return out;
-    for (int i = 0; i < p->children(); ++i)
-        if (p->child(i)->user_data())
-            out.push_back(
-                static_cast<TreeItem>(reinterpret_cast<intptr_t>(p->child(i)->user_data())));
-    return out;
-}
-
-TreeItem CFltkDialog::TreeParent(int id, TreeItem item) const {
-    const Control* c = Find(id);
-    if (!c || !c->tree.contains(item)) return kTreeRoot;
-    Fl_Tree_Item* p = c->tree.at(item)->parent();
-    return p && p->user_data() ? static_cast<TreeItem>(reinterpret_cast<intptr_t>(p->user_data()))
-                               : kTreeRoot;
-}
-
-std::string CFltkDialog::TreeItemText(int id, TreeItem item) const {
-    const Control* c = Find(id);
-    if (!c || !c->tree.contains(item)) return {};
-    const char* label = c->tree.at(item)->label();
-    return label ? label : "";
-}
-
-void CFltkDialog::DeleteTreeChildren(int id, TreeItem parent) {
+void CFltkDialog::TreeItemsDeleted(int id, TreeItem parent, const std::vector<TreeItem>& items) {
     Control* c = Find(id);
-    if (!c || c->source.kind != ControlKind::Tree) return;
     auto* tree = static_cast<Fl_Tree*>(c->widget);
-    std::vector<TreeItem> doomed = TreeChildren(id, parent);
-    for (std::size_t i = 0; i < doomed.size(); ++i) {
-        std::vector<TreeItem> more = TreeChildren(id, doomed[i]);
-        doomed.insert(doomed.end(), more.begin(), more.end());
-    }
-    for (TreeItem t : doomed) c->tree.erase(t);
-    Fl_Tree_Item* p = parent == kTreeRoot ? tree->root() : c->tree[parent];
-    if (p) p->clear_children();
+    for (TreeItem t : items) c->tree.erase(t);
+    Fl_Tree_Item* p = parent == kTreeRoot ? tree->root() : c->tree.at(parent);
+    p->clear_children();
     tree->redraw();
 }
 
-void CFltkDialog::ExpandTreeItem(int id, TreeItem item, bool expanded) {
+void CFltkDialog::TreeItemExpanded(int id, TreeItem item, bool expanded) {
     Control* c = Find(id);
-    if (!c || !c->tree.contains(item)) return;
     auto* tree = static_cast<Fl_Tree*>(c->widget);
     if (expanded) {
-        tree->open(c->tree[item], 0);
+        tree->open(c->tree.at(item), 0);
     } else {
-        tree->close(c->tree[item], 0);
+        tree->close(c->tree.at(item), 0);
     }
 }
 
-bool CFltkDialog::IsTreeItemExpanded(int id, TreeItem item) const {
-    const Control* c = Find(id);
-    return c && c->tree.contains(item) && c->tree.at(item)->is_open();
-}
-
-void CFltkDialog::SelectTreeItem(int id, TreeItem item) {
+void CFltkDialog::TreeItemSelected(int id, TreeItem item) {
     Control* c = Find(id);
-    if (!c || c->source.kind != ControlKind::Tree) return;
     auto* tree = static_cast<Fl_Tree*>(c->widget);
     if (item == kTreeRoot) {
         tree->deselect_all(nullptr, 0);
-    } else if (c->tree.contains(item)) {
-        tree->select_only(c->tree[item], 0);
-        tree->show_item_middle(c->tree[item]);
+    } else {
+        tree->select_only(c->tree.at(item), 0);
+        tree->show_item_middle(c->tree.at(item));
     }
-}
-
-TreeItem CFltkDialog::SelectedTreeItem(int id) const {
-    const Control* c = Find(id);
-    if (!c || c->source.kind != ControlKind::Tree) return kTreeRoot;
-    Fl_Tree_Item* first = static_cast<Fl_Tree*>(c->widget)->first_selected_item();
-    return first ? TreeIdOf(*c, first) : kTreeRoot;
 }
 
 void CFltkDialog::TreeCallback(int id, Fl_Tree* tree) {
@@ -1566,12 +1493,21 @@ void CFltkDialog::TreeCallback(int id, Fl_Tree* tree) {
     if (!c) return;
     Fl_Tree_Item* item = tree->callback_item();
     const TreeItem handle = item ? TreeIdOf(*c, item) : kTreeRoot;
+    if (handle == kTreeRoot) return;
     switch (tree->callback_reason()) {
         case FL_TREE_REASON_OPENED:
-            if (handle != kTreeRoot) Post({id, Notify::ItemExpanding, handle});
+            NoteTreeExpansion(id, handle, true);
+            Post({id, Notify::ItemExpanding, handle});
+            break;
+        case FL_TREE_REASON_CLOSED:
+            NoteTreeExpansion(id, handle, false);
             break;
         case FL_TREE_REASON_SELECTED:
-            if (handle != kTreeRoot) Post({id, Notify::SelectionChanged, handle});
+            NoteTreeSelection(id, handle);
+            Post({id, Notify::SelectionChanged, handle});
+            break;
+        case FL_TREE_REASON_DESELECTED:
+            if (SelectedTreeItem(id) == handle) NoteTreeSelection(id, kTreeRoot);
             break;
         default:
             break;
