@@ -88,25 +88,6 @@ TEST(PayloadSourceResource, ReadsThePayloadOfABuiltInstallerInPlace) {
         EXPECT_TRUE(mwtest::ReadFile(install / ("Sub/" + name)) == content) << name;
 }
 
-// Resident kilobytes of this process's mapping that holds `address`.
-long ResidentKbOfMappingAt(const void* address) {
-    std::ifstream smaps("/proc/self/smaps");
-    const auto at = reinterpret_cast<uintptr_t>(address);
-    std::string line;
-    bool inside = false;
-    while (std::getline(smaps, line)) {
-        unsigned long from = 0, to = 0;
-        if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2 &&
-            line.find(':') > line.find(' ')) {
-            inside = from <= at && at < to;
-        } else if (inside && line.starts_with("Rss:")) {
-            return std::stol(line.substr(4));
-        }
-    }
-    ADD_FAILURE() << "no mapping holds the address";
-    return -1;
-}
-
 // Read from the resource bundle, as the installer reads it, the payload's
 // pages are given back as the check and the extraction go on: a payload much
 // larger than memory must not stay resident.
@@ -127,7 +108,7 @@ TEST(PayloadSourceResource, PagesReadAreGivenBack) {
         source.Open(bundle.get());
         ASSERT_EQ(source.size(), stream.size());
         ASSERT_TRUE(source.Verify()) << workers;
-        EXPECT_LT(ResidentKbOfMappingAt(source.data()), payloadKb / 4)
+        EXPECT_LT(mwtest::ResidentKbOfMappingAt(source.data()), payloadKb / 4)
             << "after the check with " << workers << " workers";
         source.Rewind();
         uint64_t decoded = 0;
@@ -136,7 +117,7 @@ TEST(PayloadSourceResource, PagesReadAreGivenBack) {
             return n;
         });
         EXPECT_EQ(decoded, uint64_t(12) << 20);
-        EXPECT_LT(ResidentKbOfMappingAt(source.data()), payloadKb / 4)
+        EXPECT_LT(mwtest::ResidentKbOfMappingAt(source.data()), payloadKb / 4)
             << "after the decode, " << workers << " workers";
     }
 }

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "platform/mapped_file.hpp"
@@ -74,22 +72,6 @@ TEST(MemStream, ReadingFollowsLaterWrites) {
     EXPECT_EQ(std::string(s.data(), s.size()), "Xbcde");
 }
 
-// Resident kilobytes of the mapping that starts at `start`, from smaps.
-long ResidentKb(const char* start) {
-    std::ifstream smaps("/proc/self/smaps");
-    const auto wanted = reinterpret_cast<uintptr_t>(start);
-    bool inside = false;
-    for (std::string line; std::getline(smaps, line);) {
-        unsigned long from = 0, to = 0;
-        if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2) {
-            inside = from == wanted;
-        } else if (inside && line.rfind("Rss:", 0) == 0) {
-            return std::stol(line.substr(4));
-        }
-    }
-    return -1;
-}
-
 TEST(MappedFile, MapsContentAndSurvivesRelease) {
     mwtest::ScratchDir dir;
     std::string content(3 * 1024 * 1024 + 5, '\0');
@@ -106,7 +88,8 @@ TEST(MappedFile, MapsContentAndSurvivesRelease) {
     // Copies read the file: the same bytes, and nothing of the mapping comes
     // back in.
     file->Release(0, file->size());
-    const long left = ResidentKb(file->data());  // the last page is not a whole one
+    // The last page is not a whole one and stays.
+    const long left = mwtest::ResidentKbOfMappingAt(file->data());
     ASSERT_GE(left, 0);
     ASSERT_LE(left, 64) << "the pages could not be dropped";
     const std::pair<std::size_t, std::size_t> ranges[] = {
@@ -116,7 +99,7 @@ TEST(MappedFile, MapsContentAndSurvivesRelease) {
         file->Copy(offset, length, copy.data());
         EXPECT_EQ(copy, content.substr(offset, length)) << offset;
     }
-    EXPECT_EQ(ResidentKb(file->data()), left);
+    EXPECT_EQ(mwtest::ResidentKbOfMappingAt(file->data()), left);
 
     mwtest::WriteFile(dir / "empty", "");
     auto empty = mw::platform::MappedFile::Open(dir / "empty", ec);

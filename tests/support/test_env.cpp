@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -96,6 +99,24 @@ bool CanMakePrivateMountNamespace() {
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+long ResidentKbOfMappingAt(const void* address) {
+    std::ifstream smaps("/proc/self/smaps");
+    const auto at = reinterpret_cast<uintptr_t>(address);
+    std::string line;
+    bool inside = false;
+    while (std::getline(smaps, line)) {
+        unsigned long from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2 &&
+            line.find(':') > line.find(' ')) {
+            inside = from <= at && at < to;
+        } else if (inside && line.starts_with("Rss:")) {
+            return std::stol(line.substr(4));
+        }
+    }
+    ADD_FAILURE() << "no mapping holds the address";
+    return -1;
 }
 
 }  // namespace mwtest

@@ -48,4 +48,8 @@ bool CanMakePrivateMountNamespace();
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 
+// Resident kilobytes of this process's mapping that holds `address` (a test
+// failure and -1 when none does).
+long ResidentKbOfMappingAt(const void* address);
+
 }  // namespace mwtest
