@@ -32,28 +32,55 @@ constexpr std::size_t kChunk = 64 * 1024;
 // Bits scanned for magics at a time, ahead of the blocks being decoded.
 constexpr uint64_t kScanBits = uint64_t(256) * 1024 * 8;
 
-// The bytes as a sequence of bits, most significant bit of each byte first.
+// The stream's bytes, read only through copies: from a mapped file the copy
+// comes from the file, so that the check maps in none of it (a fault on a
+// mapping brings in as much as the page cache holds in one piece, up to
+// megabytes with large folios, whatever little was touched).
+class Source {
+public:
+    Source(const unsigned char* data, std::size_t size, const CopyBytes* copy)
+        : data_(data), size_(size), copy_(copy && *copy ? copy : nullptr) {}
+    std::size_t size() const { return size_; }
+    void Copy(uint64_t from, std::size_t n, unsigned char* to) const {
+        if (copy_) {
+            (*copy_)(from, n, reinterpret_cast<char*>(to));
+        } else {
+            std::memcpy(to, data_ + from, n);
+        }
+    }
+
+private:
+    const unsigned char* data_;
+    std::size_t size_;
+    const CopyBytes* copy_;
+};
+
+// Bytes [first, first + size) of the stream as a sequence of bits, most
+// significant bit of each byte first; bit positions count from the start of
+// the stream.
 class Bits {
 public:
-    Bits(const unsigned char* data, std::size_t size, const ReadBytes* read = nullptr)
-        : data_(data), size_(size), read_(read && *read ? read : nullptr) {}
+    Bits(const unsigned char* data, std::size_t size, uint64_t first = 0)
+        : data_(data), size_(size), first_(first) {}
 
-    // The 64 bits from bit `at`; bits past the end read as 0.
+    // The 64 bits from bit `at`; bits past the bytes read as 0.
     uint64_t Word(uint64_t at) const {
-        const std::size_t i = static_cast<std::size_t>(at >> 3);
+        const uint64_t byte = at >> 3;
         const unsigned shift = static_cast<unsigned>(at & 7);
         uint64_t v = 0;
-        if (i + 9 <= size_) {
-            for (int k = 0; k < 8; ++k) v = (v << 8) | data_[i + k];
-            if (shift) v = (v << shift) | (data_[i + 8] >> (8 - shift));
+        if (byte >= first_ && byte - first_ + 9 <= size_) {
+            const unsigned char* p = data_ + (byte - first_);
+            for (int k = 0; k < 8; ++k) v = (v << 8) | p[k];
+            if (shift) v = (v << shift) | (p[8] >> (8 - shift));
             return v;
         }
         for (int k = 0; k < 9; ++k) {
-            const uint64_t byte = i + k < size_ ? data_[i + k] : 0;
+            const uint64_t i = byte + k;
+            const uint64_t b = i >= first_ && i - first_ < size_ ? data_[i - first_] : 0;
             if (k < 8) {
-                v = (v << 8) | byte;
+                v = (v << 8) | b;
             } else if (shift) {
-                v = (v << shift) | (byte >> (8 - shift));
+                v = (v << shift) | (b >> (8 - shift));
             }
         }
         return v;
@@ -63,18 +90,29 @@ public:
 
     const unsigned char* data() const { return data_; }
     std::size_t size() const { return size_; }
-
-    // The bytes [begin, end) have been read: a mapped source may let them go
-    // at once rather than when the ordered results reach them, so that the
-    // pieces in flight do not stay resident while they wait their turn.
-    void Read(uint64_t begin, uint64_t end) const {
-        if (read_ && begin < end) (*read_)(begin, std::min<uint64_t>(end, size_));
-    }
+    uint64_t first() const { return first_; }
 
 private:
     const unsigned char* data_;
     std::size_t size_;
-    const ReadBytes* read_;
+    uint64_t first_;
+};
+
+// A thread's copy of the stretch of the stream it is reading.
+class Window {
+public:
+    // Bytes [from, to) of the stream, or as many of them as it has.
+    Bits Load(const Source& source, uint64_t from, uint64_t to) {
+        to = std::min<uint64_t>(to, source.size());
+        from = std::min(from, to);
+        const auto n = static_cast<std::size_t>(to - from);
+        if (bytes_.size() < n) bytes_.resize(n);
+        source.Copy(from, n, bytes_.data());
+        return Bits(bytes_.data(), n, from);
+    }
+
+private:
+    std::vector<unsigned char> bytes_;
 };
 
 // For a magic at bit 8i + s, bytes i + 1 and i + 2 lie wholly inside it and
@@ -89,14 +127,19 @@ struct MagicTables {
     }
 };
 
+// Finds the magics wholly inside [from, to) of the stream, of which `bits`
+// must hold the bytes from from / 8 on to the end of the range (or of the
+// stream).
 void ScanMagics(const Bits& bits, uint64_t from, uint64_t to, std::vector<uint64_t>& out) {
     static const MagicTables tables;
-    if (to > uint64_t(bits.size()) * 8) to = uint64_t(bits.size()) * 8;
-    if (to < from + 48) return;
+    const uint64_t held = (bits.first() + bits.size()) * 8;
+    if (to > held) to = held;
+    if (to < from + 48 || from / 8 < bits.first()) return;
     const uint64_t last = to - 48;  // the last place a whole magic fits
     const unsigned char* d = bits.data();
+    const uint64_t first = bits.first();
     for (uint64_t i = from >> 3; i <= last >> 3; ++i) {
-        const unsigned mask = tables.second[d[i + 1]] & tables.third[d[i + 2]];
+        const unsigned mask = tables.second[d[i - first + 1]] & tables.third[d[i - first + 2]];
         if (!mask) continue;
         for (unsigned s = 0; s < 8; ++s) {
             const uint64_t at = i * 8 + s;
@@ -179,6 +222,7 @@ private:
 struct Buffers {
     std::unique_ptr<unsigned char[]> in{new unsigned char[kChunk]};
     std::unique_ptr<char[]> out{new char[kChunk]};
+    Window window;
     DecoderMemory memory;
 };
 
@@ -201,15 +245,19 @@ struct BzStream {
 // boundary, and an end marker whose combined CRC is the block's own. True
 // only when the decoder took every bit of it and ended the stream on that
 // marker; `crc` is the block's CRC.
-bool DecodeAsOneBlock(const Bits& bits, char level, uint64_t begin, uint64_t end, uint32_t& crc,
-                      Buffers& buffers) {
+bool DecodeAsOneBlock(const Source& source, char level, uint64_t begin, uint64_t end,
+                      uint32_t& crc, Buffers& buffers) {
     if (end < begin + kShortestBlockBits) return false;
-    crc = static_cast<uint32_t>(bits.Take(begin + 48, 32));
+    crc = static_cast<uint32_t>(
+        buffers.window.Load(source, begin / 8, (begin + 80) / 8 + 1).Take(begin + 48, 32));
     const uint64_t words = (end - begin) / 64;
     const unsigned rest = static_cast<unsigned>((end - begin) % 64);
     unsigned char tail[32];
     BitWriter writer(tail);
-    if (rest) writer.Put(bits.Take(begin + words * 64, rest), rest);
+    if (rest) {
+        const uint64_t at = begin + words * 64;
+        writer.Put(buffers.window.Load(source, at / 8, at / 8 + 9).Take(at, rest), rest);
+    }
     writer.Put(kEndMagic, 48);
     writer.Put(crc, 32);
     const std::size_t tailLength = writer.Finish();
@@ -229,14 +277,14 @@ bool DecodeAsOneBlock(const Bits& bits, char level, uint64_t begin, uint64_t end
                 length = 4;
                 headerDone = true;
             }
-            const uint64_t firstWord = word;
-            for (; word < words && length + 8 <= kChunk; ++word, length += 8) {
+            const uint64_t lastWord = std::min<uint64_t>(words, word + (kChunk - length) / 8);
+            const Bits bits = buffers.window.Load(source, (begin + word * 64) / 8,
+                                                  (begin + lastWord * 64) / 8 + 9);
+            for (; word < lastWord; ++word, length += 8) {
                 const uint64_t v = bits.Word(begin + word * 64);
                 for (int k = 0; k < 8; ++k)
                     in[length + k] = static_cast<unsigned char>(v >> (56 - 8 * k));
             }
-            // The byte where the next word starts is read again with it.
-            bits.Read((begin + firstWord * 64) / 8, (begin + word * 64) / 8);
             if (word == words && !tailDone && length + tailLength <= kChunk) {
                 std::memcpy(in + length, tail, tailLength);
                 length += tailLength;
@@ -263,8 +311,8 @@ uint32_t Combine(uint32_t combined, uint32_t blockCrc) {
 // thread finds more and takes the results in order.
 class BlockPool {
 public:
-    BlockPool(const Bits& bits, char level, unsigned workers)
-        : bits_(bits), level_(level), window_(workers + 1) {
+    BlockPool(const Source& source, char level, unsigned workers)
+        : source_(source), level_(level), window_(workers + 1) {
         try {
             for (unsigned i = 0; i < workers; ++i) buffers_.push_back(std::make_unique<Buffers>());
             for (unsigned i = 0; i < workers; ++i)
@@ -326,7 +374,7 @@ private:
             const uint64_t begin = piece.begin, end = piece.end;
             lock.unlock();
             uint32_t crc = 0;
-            const bool ok = DecodeAsOneBlock(bits_, level_, begin, end, crc, buffers);
+            const bool ok = DecodeAsOneBlock(source_, level_, begin, end, crc, buffers);
             lock.lock();
             // A taken piece is never removed before it is done.
             Piece& same = pieces_[index - first_];
@@ -347,7 +395,7 @@ private:
         threads_.clear();
     }
 
-    const Bits& bits_;
+    const Source& source_;
     const char level_;
     const std::size_t window_;
     std::mutex mutex_;
@@ -363,17 +411,14 @@ private:
 // Finds the pieces between block magics, ahead of the decoding.
 class PieceFinder {
 public:
-    PieceFinder(const Bits& bits, uint64_t end) : bits_(bits), end_(end) {}
+    PieceFinder(const Source& source, uint64_t end) : source_(source), end_(end) {}
     bool Done() const { return done_; }
     // Adds the pieces of the next stretch of bits.
     template <typename Add>
     void More(const Add& add) {
         const uint64_t to = std::min(scanned_ + kScanBits, end_);
         found_.clear();
-        ScanMagics(bits_, scanned_, to, found_);
-        // The workers read these bytes again when they decode the pieces;
-        // until then they need not stay resident.
-        bits_.Read(scanned_ / 8, to / 8);
+        ScanMagics(window_.Load(source_, scanned_ / 8, to / 8 + 9), scanned_, to, found_);
         for (const uint64_t at : found_) {
             add(last_, at);
             last_ = at;
@@ -386,7 +431,8 @@ public:
     }
 
 private:
-    const Bits& bits_;
+    const Source& source_;
+    Window window_;
     const uint64_t end_;
     uint64_t last_ = kHeaderBits;         // start of the piece being found
     uint64_t scanned_ = kHeaderBits + 1;  // the magic at the header is the first start
@@ -394,27 +440,31 @@ private:
     std::vector<uint64_t> found_;
 };
 
-BlockCheck Check(const Bits& bits, unsigned workers, const ConsumedBytes& consumed) {
-    const std::size_t size = bits.size();
-    const unsigned char* d = bits.data();
-    if (size < 4 + 10 || std::memcmp(d, "BZh", 3) != 0 || d[3] < '1' || d[3] > '9')
-        return BlockCheck::Undecided;
+BlockCheck Check(const Source& source, unsigned workers, const ConsumedBytes& consumed) {
+    const std::size_t size = source.size();
+    if (size < 4 + 10) return BlockCheck::Undecided;
+    Window window;
+    const Bits head = window.Load(source, 0, 4 + 10);
+    const unsigned char* d = head.data();
+    if (std::memcmp(d, "BZh", 3) != 0 || d[3] < '1' || d[3] > '9') return BlockCheck::Undecided;
     const char level = static_cast<char>(d[3]);
+    if (head.Take(kHeaderBits, 48) != kBlockMagic)
+        return BlockCheck::Undecided;  // a stream without blocks
     // The end marker must be the last thing in the bytes: the decoder takes
     // whole bytes, so it starts within the last 8 bits before its 80.
     const uint64_t total = uint64_t(size) * 8;
+    const Bits tail = window.Load(source, size - kEndBits / 8 - 1, size);
     uint64_t end = 0;
     for (uint64_t at = total - kEndBits; at + kEndBits + 8 > total && at >= kHeaderBits; --at) {
-        if (bits.Take(at, 48) == kEndMagic) {
+        if (tail.Take(at, 48) == kEndMagic) {
             end = at;
             break;
         }
     }
-    if (end <= kHeaderBits || bits.Take(kHeaderBits, 48) != kBlockMagic)
-        return BlockCheck::Undecided;  // no end found, or a stream without blocks
-    const auto stored = static_cast<uint32_t>(bits.Take(end + 48, 32));
+    if (end <= kHeaderBits) return BlockCheck::Undecided;  // no end found
+    const auto stored = static_cast<uint32_t>(tail.Take(end + 48, 32));
 
-    PieceFinder finder(bits, end);
+    PieceFinder finder(source, end);
     uint32_t combined = 0;
     Buffers buffers;  // for joined pieces, decoded on this thread
     auto settle = [&](uint64_t begin, uint64_t pieceEnd, bool ok, uint32_t crc, auto& next) {
@@ -425,7 +475,7 @@ BlockCheck Check(const Bits& bits, unsigned workers, const ConsumedBytes& consum
             uint64_t nextEnd = 0;
             if (!next(nextEnd)) return false;
             pieceEnd = nextEnd;
-            ok = DecodeAsOneBlock(bits, level, begin, pieceEnd, crc, buffers);
+            ok = DecodeAsOneBlock(source, level, begin, pieceEnd, crc, buffers);
         }
         combined = Combine(combined, crc);
         if (consumed) consumed(pieceEnd / 8);
@@ -448,11 +498,11 @@ BlockCheck Check(const Bits& bits, unsigned workers, const ConsumedBytes& consum
             const auto [b, e] = pieces.front();
             pieces.pop_front();
             uint32_t crc = 0;
-            const bool ok = DecodeAsOneBlock(bits, level, b, e, crc, buffers);
+            const bool ok = DecodeAsOneBlock(source, level, b, e, crc, buffers);
             if (!settle(b, e, ok, crc, next)) return BlockCheck::Undecided;
         }
     } else {
-        BlockPool pool(bits, level, workers);
+        BlockPool pool(source, level, workers);
         auto add = [&](uint64_t b, uint64_t e) { pool.Add(b, e); };
         auto fill = [&] {
             while (!finder.Done() && !pool.Full()) finder.More(add);
@@ -477,9 +527,9 @@ BlockCheck Check(const Bits& bits, unsigned workers, const ConsumedBytes& consum
 }  // namespace
 
 BlockCheck CheckBzip2Blocks(const char* data, std::size_t size, unsigned workers,
-                            const ConsumedBytes& consumed, const ReadBytes& read) {
+                            const ConsumedBytes& consumed, const CopyBytes& copy) {
     try {
-        return Check(Bits(reinterpret_cast<const unsigned char*>(data), size, &read),
+        return Check(Source(reinterpret_cast<const unsigned char*>(data), size, &copy),
                      std::max(workers, 1u), consumed);
     } catch (const std::exception&) {
         // No thread or no memory for the pool: the sequential decoder decides.

@@ -26,17 +26,17 @@ enum class BlockCheck {
 
 // Told, in order, that the bytes before `offset` will not be read again.
 using ConsumedBytes = std::function<void(uint64_t offset)>;
-// Told, from any of the check's threads and in no order, that the bytes
-// [begin, end) have been read and are read again only when a piece must be
-// joined with its neighbour: a mapped source may drop them from memory and
-// let them come back from the file. Must be safe to call concurrently.
-using ReadBytes = std::function<void(uint64_t begin, uint64_t end)>;
+// Copies `size` bytes from `offset` of the stream into `to`; called from any
+// of the check's threads at once. Given one, the check reads the stream only
+// through it, never at `data`: a mapped source can read its file instead, so
+// that none of the stream is mapped in while the pieces are in flight.
+using CopyBytes = std::function<void(uint64_t offset, std::size_t size, char* to)>;
 
 // Checks the stream that fills [data, data + size) exactly, on `workers`
 // threads (at least 1; with 1 the blocks are decoded one after the other on
 // the caller's thread). Never throws for what the bytes hold.
 BlockCheck CheckBzip2Blocks(const char* data, std::size_t size, unsigned workers,
-                            const ConsumedBytes& consumed = {}, const ReadBytes& read = {});
+                            const ConsumedBytes& consumed = {}, const CopyBytes& copy = {});
 
 // Bit positions of every block magic in [fromBit, toBit) of the bytes, in
 // order; a magic must lie wholly before toBit.

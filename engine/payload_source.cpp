@@ -3,6 +3,7 @@
 #include <boost/iostreams/categories.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filter/symmetric.hpp>
+#include <cstring>
 #include <ios>
 #include <memory>
 #include <span>
@@ -128,7 +129,7 @@ bool PayloadSource::Verify() {
             const BlockCheck check = CheckBzip2Blocks(
                 data() + from, static_cast<std::size_t>(unread), workers,
                 [&](uint64_t offset) { Consumed(from + offset); },
-                [&](uint64_t begin, uint64_t end) { Drop(from + begin, from + end); });
+                [&](uint64_t offset, std::size_t n, char* to) { Copy(from + offset, n, to); });
             if (check == BlockCheck::Intact) {
                 // Left as the sequential decode leaves it: read to the end.
                 seekg(0, std::ios_base::end);
@@ -162,6 +163,17 @@ void PayloadSource::Consumed(uint64_t position) {
     if (position <= released_) return;
     Drop(released_, position);
     released_ = position;
+}
+
+void PayloadSource::Copy(uint64_t offset, std::size_t n, char* to) const {
+    if (offset > size() || n > size() - offset) throw std::out_of_range("payload: copy past the end");
+    if (file_) {
+        file_->Copy(static_cast<std::size_t>(offset), n, to);
+    } else if (bundle_) {
+        bundle_->Copy(std::as_bytes(std::span(data() + offset, n)), to);
+    } else if (n > 0) {
+        std::memcpy(to, data() + offset, n);
+    }
 }
 
 void PayloadSource::Drop(uint64_t begin, uint64_t end) const {

@@ -52,13 +52,14 @@ public:
     // Called by the decoding loop as it advances: lets the mapping (the
     // file's or the resource bundle's) give back what lies before `position`.
     void Consumed(uint64_t position);
-    // Lets the mapping give back the pages wholly inside [begin, end), out of
-    // order; reading them again brings them back from the file. Safe to call
-    // from several threads at once; does nothing for bytes owned by the
-    // caller.
-    void Drop(uint64_t begin, uint64_t end) const;
+    // Copies [offset, offset + size), which must lie inside the source, into
+    // `to`: from a file or a resource bundle by reading the file, so that
+    // none of it is mapped in. Safe from several threads at once.
+    void Copy(uint64_t offset, std::size_t size, char* to) const;
 
 private:
+    void Drop(uint64_t begin, uint64_t end) const;
+
     std::unique_ptr<platform::MappedFile> file_;
     const platform::ResourceBundle* bundle_ = nullptr;
     uint64_t released_ = 0;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/os_error.hpp"
 
@@ -41,12 +42,34 @@ std::unique_ptr<MappedFile> MappedFile::Open(const std::string& path, std::error
         }
         ::madvise(data, size, MADV_SEQUENTIAL);
     }
-    ::close(fd);  // the mapping keeps the file
-    return std::unique_ptr<MappedFile>(new MappedFile(static_cast<const char*>(data), size));
+    int kept = fd;
+    if (!data) {
+        ::close(fd);
+        kept = -1;
+    }
+    return std::unique_ptr<MappedFile>(new MappedFile(static_cast<const char*>(data), size, kept));
 }
 
 MappedFile::~MappedFile() {
     if (data_) ::munmap(const_cast<char*>(data_), size_);
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void MappedFile::Copy(std::size_t offset, std::size_t length, void* to) const {
+    if (!data_ || offset > size_ || length > size_ - offset) return;
+    CopyFileBytes(fd_, data_ + offset, offset, length, to);
+}
+
+void CopyFileBytes(int fd, const char* mapped, uint64_t offset, std::size_t length, void* to) {
+    auto* out = static_cast<char*>(to);
+    std::size_t done = 0;
+    while (done < length && fd >= 0) {
+        const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done < length) std::memcpy(out + done, mapped + done, length - done);
 }
 
 void MappedFile::Release(std::size_t offset, std::size_t length) {

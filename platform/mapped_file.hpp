@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -24,11 +25,16 @@ public:
     // Drops the whole pages inside [offset, offset + length) from the process;
     // touching them again reads them from the file.
     void Release(std::size_t offset, std::size_t length);
+    // Copies [offset, offset + length), which must lie inside the file, into
+    // `to` by reading the file rather than the mapping, so that none of it
+    // is mapped in. Safe from several threads at once.
+    void Copy(std::size_t offset, std::size_t length, void* to) const;
 
 private:
-    MappedFile(const char* data, std::size_t size) : data_(data), size_(size) {}
+    MappedFile(const char* data, std::size_t size, int fd) : data_(data), size_(size), fd_(fd) {}
     const char* data_;
     std::size_t size_;
+    int fd_;  // kept for Copy; -1 for an empty file
 };
 
 // Drops the whole pages inside [begin, begin + length), which must lie in a
@@ -36,5 +42,12 @@ private:
 // the file. Any other memory must never be given here: anonymous pages would
 // come back as zeros.
 void ReleaseFilePages(const char* begin, std::size_t length);
+
+// Copies `length` bytes at `offset` of the file open as `fd` into `to`, by
+// reading the file; should reading fail, from `mapped`, the same bytes of a
+// private read-only mapping of that file. Reading the file maps nothing in,
+// where touching a mapping brings in a whole folio of the page cache, which
+// can be megabytes however little was touched.
+void CopyFileBytes(int fd, const char* mapped, uint64_t offset, std::size_t length, void* to);
 
 }  // namespace mw::platform

@@ -68,11 +68,21 @@ public:
                 result = std::shared_ptr<FileMapping>(new FileMapping(p, st.st_size));
             }
         }
-        ::close(fd);
+        if (result && result->data_) {
+            result->fd_ = fd;  // kept for Copy
+        } else {
+            ::close(fd);
+        }
         return result;
     }
     ~FileMapping() {
         if (data_) ::munmap(data_, size_);
+        if (fd_ >= 0) ::close(fd_);
+    }
+    // `bytes` lies inside the mapping.
+    void Copy(std::span<const std::byte> bytes, void* to) const {
+        const auto offset = static_cast<uint64_t>(bytes.data() - static_cast<const std::byte*>(data_));
+        CopyFileBytes(fd_, reinterpret_cast<const char*>(bytes.data()), offset, bytes.size(), to);
     }
     FileMapping(const FileMapping&) = delete;
     FileMapping& operator=(const FileMapping&) = delete;
@@ -84,6 +94,7 @@ private:
     FileMapping(void* data, std::size_t size) : data_(data), size_(size) {}
     void* data_;
     std::size_t size_;
+    int fd_ = -1;
 };
 
 class Bundle final : public ResourceBundle {
@@ -120,6 +131,21 @@ public:
         if (at < base || at - base > mapped.size() || bytes.size() > mapped.size() - (at - base))
             return;  // not ours: nothing to give back
         ReleaseFilePages(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+
+    void Copy(std::span<const std::byte> bytes, void* to) const override {
+        if (bytes.empty()) return;
+        if (keepAlive_) {
+            const std::span<const std::byte> mapped = keepAlive_->bytes();
+            const auto at = reinterpret_cast<uintptr_t>(bytes.data());
+            const auto base = reinterpret_cast<uintptr_t>(mapped.data());
+            if (at >= base && at - base <= mapped.size() &&
+                bytes.size() <= mapped.size() - (at - base)) {
+                keepAlive_->Copy(bytes, to);
+                return;
+            }
+        }
+        ResourceBundle::Copy(bytes, to);
     }
 
 private:
@@ -197,6 +223,10 @@ std::error_code LocateBundle(std::span<const std::byte> image, BundleLocation& o
 std::unique_ptr<ResourceBundle> ParseBundle(std::span<const std::byte> bundle,
                                             std::error_code& ec) {
     return ParseBundleKeeping(bundle, nullptr, ec);
+}
+
+void ResourceBundle::Copy(std::span<const std::byte> bytes, void* to) const {
+    if (!bytes.empty()) std::memcpy(to, bytes.data(), bytes.size());
 }
 
 const ResourceBundle& OwnResources() {

@@ -74,6 +74,10 @@ public:
     // file reads them again from it when they are touched; a bundle over
     // bytes its caller keeps leaves them as they are.
     virtual void Release(std::span<const std::byte> bytes) const { (void)bytes; }
+    // Copies `bytes`, a part of a resource of this bundle, into `to`. A
+    // bundle mapped from a file reads them from the file, so that none of
+    // them is mapped in. Safe from several threads at once.
+    virtual void Copy(std::span<const std::byte> bytes, void* to) const;
 };
 
 // The bundle of the running executable (mapped once, lives for the process).

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "platform/mapped_file.hpp"
@@ -72,6 +74,22 @@ TEST(MemStream, ReadingFollowsLaterWrites) {
     EXPECT_EQ(std::string(s.data(), s.size()), "Xbcde");
 }
 
+// Resident kilobytes of the mapping that starts at `start`, from smaps.
+long ResidentKb(const char* start) {
+    std::ifstream smaps("/proc/self/smaps");
+    const auto wanted = reinterpret_cast<uintptr_t>(start);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        unsigned long from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2) {
+            inside = from == wanted;
+        } else if (inside && line.rfind("Rss:", 0) == 0) {
+            return std::stol(line.substr(4));
+        }
+    }
+    return -1;
+}
+
 TEST(MappedFile, MapsContentAndSurvivesRelease) {
     mwtest::ScratchDir dir;
     std::string content(3 * 1024 * 1024 + 5, '\0');
@@ -84,6 +102,21 @@ TEST(MappedFile, MapsContentAndSurvivesRelease) {
     EXPECT_EQ(std::string(file->data(), file->size()), content);
     file->Release(0, 2 * 1024 * 1024 + 1);  // dropped pages come back from the file
     EXPECT_EQ(std::string(file->data(), file->size()), content);
+
+    // Copies read the file: the same bytes, and nothing of the mapping comes
+    // back in.
+    file->Release(0, file->size());
+    const long left = ResidentKb(file->data());  // the last page is not a whole one
+    ASSERT_GE(left, 0);
+    ASSERT_LE(left, 64) << "the pages could not be dropped";
+    const std::pair<std::size_t, std::size_t> ranges[] = {
+        {0, 1}, {4095, 2}, {1000, 2 * 1024 * 1024}, {content.size() - 7, 7}, {17, 0}};
+    for (const auto& [offset, length] : ranges) {
+        std::string copy(length, '?');
+        file->Copy(offset, length, copy.data());
+        EXPECT_EQ(copy, content.substr(offset, length)) << offset;
+    }
+    EXPECT_EQ(ResidentKb(file->data()), left);
 
     mwtest::WriteFile(dir / "empty", "");
     auto empty = mw::platform::MappedFile::Open(dir / "empty", ec);
