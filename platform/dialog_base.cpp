@@ -16,6 +16,20 @@ void DialogBase::Send(const ControlEvent& event) {
     if (!top.ended_) top.Dump();
 }
 
+int DialogBase::InsertListItem(std::vector<ListItem>& items, int& selection, int position,
+                               const ListItem& item) {
+    const int count = static_cast<int>(items.size());
+    if (position < 0 || position > count) position = count;
+    items.insert(items.begin() + position, item);
+    if (selection >= position) ++selection;
+    return position;
+}
+
+std::string DialogBase::SelectedListText(const std::vector<ListItem>& items, int selection) {
+    return selection >= 0 && selection < static_cast<int>(items.size()) ? items[selection].text
+                                                                         : std::string();
+}
+
 DialogBase::Tree* DialogBase::FindTree(int id) {
     if (!IsTree(id)) return nullptr;
     return &trees_[id];

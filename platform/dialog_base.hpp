@@ -58,6 +58,14 @@ protected:
     virtual void TreeItemExpanded(int, TreeItem, bool) {}
     virtual void TreeItemSelected(int, TreeItem) {}
 
+    // The rules of a list's items, for the toolkits' own lists: an item
+    // inserted at `position` (out of range: at the end) moves the selection
+    // down when it lands at or above it; the text of the selected item ("" for
+    // none). InsertListItem gives the position the item got.
+    static int InsertListItem(std::vector<ListItem>& items, int& selection, int position,
+                              const ListItem& item);
+    static std::string SelectedListText(const std::vector<ListItem>& items, int selection);
+
     Handler handler_;
     bool running_ = false, ended_ = false;
     int result_ = 0;

@@ -469,9 +469,7 @@ void HeadlessDialog::DumpInto(UiDumpWindow& dump, int dx, int dy) const {
     for (const Control& c : controls_) {
         std::string text = c.text;
         if (c.source.kind == ControlKind::ComboBoxEx)
-            text = c.selection >= 0 && c.selection < static_cast<int>(c.items.size())
-                       ? c.items[c.selection].text
-                       : "";
+            text = SelectedListText(c.items, c.selection);
         if (c.source.kind == ControlKind::ProgressBar) text = std::to_string(c.progress);
         if (c.source.kind == ControlKind::Tree)
             text = TreeItemText(c.source.id, SelectedTreeItem(c.source.id));
@@ -581,10 +579,7 @@ int HeadlessDialog::ImageCount(int id) const {
 int HeadlessDialog::InsertItem(int id, int position, const ListItem& item) {
     Control* c = Find(id);
     if (!c) return -1;
-    const int count = static_cast<int>(c->items.size());
-    if (position < 0 || position > count) position = count;
-    c->items.insert(c->items.begin() + position, item);
-    if (c->selection >= position) ++c->selection;
+    position = InsertListItem(c->items, c->selection, position, item);
     return position;
 }
 int HeadlessDialog::ItemCount(int id) const {

@@ -1191,9 +1191,7 @@ void CFltkDialog::DumpInto(UiDumpWindow& dump, int, int) {
                 text = ReadableLabel(c.text);
                 break;
             case ControlKind::ComboBoxEx:
-                text = c.selection >= 0 && c.selection < static_cast<int>(c.items.size())
-                           ? c.items[c.selection].text
-                           : "";
+                text = SelectedListText(c.items, c.selection);
                 break;
             case ControlKind::ProgressBar:
                 text = std::to_string(c.progress);
@@ -1354,10 +1352,7 @@ int CFltkDialog::AddImage(int id, const Image& image) {
 int CFltkDialog::InsertItem(int id, int position, const ListItem& item) {
     Control* c = Find(id);
     if (!c) return -1;
-    const int count = static_cast<int>(c->items.size());
-    if (position < 0 || position > count) position = count;
-    c->items.insert(c->items.begin() + position, item);
-    if (c->selection >= position) ++c->selection;
+    position = InsertListItem(c->items, c->selection, position, item);
     c->widget->redraw();
     return position;
 }
