@@ -1,10 +1,15 @@
 // The real dialogs' modal loop on an X display.
+// The test framework first: FLTK's headers bring in Xlib, whose macros (None,
+// Status, ...) would otherwise rewrite its names.
+// clang-format off
+#include <gtest/gtest.h>
+// clang-format on
+
 #include <FL/Fl.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Text_Display.H>
 #include <FL/Fl_Tree.H>
 #include <FL/Fl_Window.H>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
