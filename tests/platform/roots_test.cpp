@@ -218,7 +218,7 @@ TEST(UserDirs, ParsedNotRunLastCountingLineWins) {
 }
 
 TEST(SpecialFolders, TableOfTheLinuxCounterparts) {
-    mwtest::ScratchDir scratch;
+    mwtest::ScratchDir scratch(mwtest::ScratchPlace::OutsideMachineFolders);
     std::string home = scratch / "home";
     std::filesystem::create_directories(home + "/.config");
     // A documents folder outside the home that the user (this process's own)
@@ -315,7 +315,7 @@ TEST(SpecialFolders, ForAnotherTargetUserTheEnvironmentDoesNotCount) {
 // there for the user's: the temporary folder, a machine folder, root's own.
 TEST(SpecialFolders, UserFoldersOutsideTheHomeCountOnlyWhenTheUsersOwn) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to act for another user";
-    mwtest::ScratchDir scratch;
+    mwtest::ScratchDir scratch(mwtest::ScratchPlace::OutsideMachineFolders);
     ASSERT_EQ(chmod(scratch.path().c_str(), 0755), 0);
     const std::string home = scratch / "home", stage = scratch / "stage";
     const std::string tmp = scratch / "tmp", own = scratch / "own", roots = scratch / "roots";

@@ -17,9 +17,18 @@
 
 namespace mwtest {
 
-ScratchDir::ScratchDir() {
+ScratchDir::ScratchDir(ScratchPlace place) {
     std::string base = std::string(MW_BUILD_DIR) + "/test-scratch";
+    if (place == ScratchPlace::OutsideMachineFolders) {
+        const char* home = std::getenv("HOME");
+        base = geteuid() == 0 || !home || home[0] != '/'
+                   ? std::string("/home/.mw-test-scratch")
+                   : std::string(home) + "/.cache/mw-test-scratch";
+        base_ = base;
+    }
     std::filesystem::create_directories(base);
+    // Open to all, whatever the umask: tests act as other users below it.
+    if (!base_.empty() && geteuid() == 0) ::chmod(base.c_str(), 0755);
     std::string templ = base + "/t-XXXXXX";
     if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
     path_ = templ;
@@ -35,6 +44,7 @@ ScratchDir::~ScratchDir() {
             std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ec);
     }
     std::filesystem::remove_all(path_, ec);
+    if (!base_.empty()) ::rmdir(base_.c_str());  // unless another test still uses it
 }
 
 void PrepareSharedMachineRoot(const ScratchDir& dir) {

@@ -6,11 +6,19 @@
 
 namespace mwtest {
 
-// A fresh folder below the build tree's test scratch area; removed by the
-// destructor.
+// Where a scratch folder is made.
+enum class ScratchPlace {
+    BuildTree,  // below the build tree's test scratch area
+    // Below /home (root) or the user's own home: the user-folder rules refuse
+    // anything in a machine folder (/tmp, /root, /var, ...), and a build tree
+    // may well lie in one.
+    OutsideMachineFolders,
+};
+
+// A fresh folder, removed by the destructor.
 class ScratchDir {
 public:
-    ScratchDir();
+    explicit ScratchDir(ScratchPlace place = ScratchPlace::BuildTree);
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
@@ -18,7 +26,7 @@ public:
     std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
 
 private:
-    std::string path_;
+    std::string base_, path_;
 };
 
 // Makes a scratch folder usable as MW_ROOT for programs run as any user:
