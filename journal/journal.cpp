@@ -192,8 +192,7 @@ void InstallJournal::RemoveBackup(const std::string& backup) {
         strays_.push_back(backup);
         return;
     }
-    std::size_t slash = backup.rfind('/');
-    std::string parent = backup.substr(0, slash == std::string::npos ? 0 : slash);
+    const std::string parent = platform::ParentPath(backup);
     if (backup.ends_with(kSavedKeyName) && parent != backupFolder_ && !parent.empty()) {
         if (fs.RemoveDirectory(parent) && MayExist(parent)) strays_.push_back(parent);
     }
@@ -209,7 +208,7 @@ void InstallJournal::DropBackupFolder() {
         if ((folder ? fs.RemoveDirectory(stray) : fs.RemoveFile(stray)) && MayExist(stray)) {
             left.push_back(stray);
         } else if (!folder && stray.ends_with(kSavedKeyName)) {
-            std::string parent = stray.substr(0, stray.rfind('/'));
+            const std::string parent = platform::ParentPath(stray);
             if (fs.RemoveDirectory(parent) && MayExist(parent)) left.push_back(parent);
         }
     }
@@ -284,8 +283,8 @@ bool InstallJournal::SaveFor(JournalEntry& entry, const std::string& original, b
 bool InstallJournal::RecordFile(const std::string& path, int32_t payloadKind, bool copyBackup) {
     pending_ = true;
     bool ok = true;
-    std::size_t slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0) ok = CreateFolders(path.substr(0, slash));
+    if (const std::string folder = platform::ParentPath(path); !folder.empty() && folder != "/")
+        ok = CreateFolders(folder);
     JournalEntry& entry = Append(JournalEntryKind::InstalledFile);
     entry.path = path;
     entry.fileKind = payloadKind;
@@ -301,10 +300,10 @@ bool InstallJournal::RecordFile(const std::string& path, int32_t payloadKind, bo
 bool InstallJournal::RecordShortcut(ShortcutSlot slot, const std::string& folder) {
     pending_ = true;
     bool ok = CreateFolders(folder);
-    JournalEntryKind kind = slot == ShortcutSlot::StartMenuProgram ? JournalEntryKind::ProgramShortcut
-                            : slot == ShortcutSlot::StartMenuUninstaller
-                                ? JournalEntryKind::UninstallShortcut
-                                : JournalEntryKind::DesktopShortcut;
+    JournalEntryKind kind =
+        slot == ShortcutSlot::StartMenuProgram       ? JournalEntryKind::ProgramShortcut
+        : slot == ShortcutSlot::StartMenuUninstaller ? JournalEntryKind::UninstallShortcut
+                                                     : JournalEntryKind::DesktopShortcut;
     JournalEntry& entry = Append(kind);
     for (const JournalEntry& earlier : previousEntries_) {
         if (earlier.kind != kind) continue;

@@ -18,6 +18,7 @@
 
 #include "platform/case_fold.hpp"
 #include "platform/os_error.hpp"
+#include "platform/path.hpp"
 #include "platform/registry.hpp"
 #include "platform/registry_detail.hpp"
 #include "platform/roots.hpp"
@@ -26,7 +27,6 @@
 
 namespace mw::platform {
 namespace {
-
 
 constexpr int kBusyTimeoutMs = 30000;
 constexpr int kSchemaVersion = 1;
@@ -345,7 +345,8 @@ private:
 
     std::error_code InsertKey(int64_t parent, std::string_view name, int64_t& id) {
         Statement s(db_, "INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)");
-        if (auto ec = s.Bind(1, parent).Bind(2, name).Bind(3, FoldRegistryName(name)).Run()) return ec;
+        if (auto ec = s.Bind(1, parent).Bind(2, name).Bind(3, FoldRegistryName(name)).Run())
+            return ec;
         id = sqlite3_last_insert_rowid(db_);
         return {};
     }
@@ -594,7 +595,7 @@ std::unique_ptr<Registry> OpenMachineRegistry(std::error_code& ec) {
     if ((ec = OpenNoFollow(MachineRoot(), O_PATH | O_DIRECTORY, machine))) return nullptr;
     if ((ec = OpenOrMakeFolders(machine.get(), "var/lib/mw", true, 0755, folder))) return nullptr;
     const std::string path = MachineStorePath();
-    if (::geteuid() == 0 && !OnlyAdministratorCouldChange(path.substr(0, path.rfind('/')))) {
+    if (::geteuid() == 0 && !OnlyAdministratorCouldChange(ParentPath(path))) {
         ec = Errc(std::errc::permission_denied);
         return nullptr;
     }

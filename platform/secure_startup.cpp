@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/path.hpp"
 #include "platform/roots.hpp"
 #include "platform/trusted_path.hpp"
 
@@ -17,9 +18,9 @@ std::string SecureStartup() {
     // made in: the nearest one that exists.
     std::string existing = root;
     struct stat st;
-    while (existing != "/" && ::lstat(existing.c_str(), &st) != 0 && errno == ENOENT) {
-        const size_t slash = existing.rfind('/');
-        existing = slash == 0 ? "/" : existing.substr(0, slash);
+    while (!existing.empty() && existing != "/" && ::lstat(existing.c_str(), &st) != 0 &&
+           errno == ENOENT) {
+        existing = ParentPath(existing);
     }
     if (OnlyAdministratorCouldChange(existing)) return {};
     return "The machine root \"" + root +

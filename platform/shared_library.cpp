@@ -9,6 +9,7 @@
 
 #include <cerrno>
 
+#include "platform/path.hpp"
 #include "platform/safe_path.hpp"
 #include "platform/trusted_path.hpp"
 
@@ -39,7 +40,7 @@ std::unique_ptr<SharedLibrary> SharedLibrary::Load(const std::string& path, std:
         ec = Errno(errno);
         return nullptr;
     }
-    std::string folder = path.substr(0, path.rfind('/'));
+    std::string folder = ParentPath(path);
     if (folder.empty()) folder = "/";
     struct stat folderSt;
     if (!S_ISREG(st.st_mode) || !OwnedAndPrivate(st) || lstat(folder.c_str(), &folderSt) != 0 ||

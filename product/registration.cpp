@@ -11,6 +11,7 @@
 #include "app/identity.hpp"
 #include "platform/file_system.hpp"
 #include "platform/os_error.hpp"
+#include "platform/path.hpp"
 #include "platform/process.hpp"
 #include "platform/registry.hpp"
 #include "platform/roots.hpp"
@@ -59,11 +60,6 @@ std::string ShareFolder() {
     return platform::UnderMachineRoot("usr/local/share");
 }
 
-std::string Parent(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
-}
-
 // REG_MULTI_SZ: each text with its zero, then one more zero.
 RegValue MultiString(const std::vector<std::string>& texts) {
     RegValue value;
@@ -101,8 +97,9 @@ std::error_code MakeFolders(const std::string& folder, std::vector<std::string>&
     if (ec) return ec;
     if (info.type == FileType::Directory) return {};
     if (info.type != FileType::None) return platform::OsError(std::errc::not_a_directory);
-    if (folder == "/") return platform::OsError(std::errc::no_such_file_or_directory);
-    if (auto parent = MakeFolders(Parent(folder), created)) return parent;
+    if (folder.empty() || folder == "/")
+        return platform::OsError(std::errc::no_such_file_or_directory);
+    if (auto parent = MakeFolders(platform::ParentPath(folder), created)) return parent;
     if (auto made = Files().CreateDirectory(folder)) return made;
     created.push_back(folder);
     return {};
@@ -265,8 +262,8 @@ std::error_code Register(const std::string& program, std::optional<uint64_t> pre
     if (auto known = registry.GetValue(makerKey, kRegisteredFoldersValue, ec))
         folders = MultiStringTexts(*known);
     std::vector<std::string> created;
-    std::error_code failure = MakeFolders(Parent(MimePackagePath()), created);
-    if (!failure) failure = MakeFolders(Parent(AssociationPath()), created);
+    std::error_code failure = MakeFolders(platform::ParentPath(MimePackagePath()), created);
+    if (!failure) failure = MakeFolders(platform::ParentPath(AssociationPath()), created);
     if (!created.empty()) {
         folders.insert(folders.end(), created.begin(), created.end());
         if (auto saved = registry.SetValue(makerKey, kRegisteredFoldersValue, MultiString(folders)))

@@ -7,6 +7,7 @@
 #include "platform/elevation.hpp"
 #include "platform/file_system.hpp"
 #include "platform/os_error.hpp"
+#include "platform/path.hpp"
 #include "platform/process.hpp"
 #include "platform/registry.hpp"
 #include "platform/trusted_path.hpp"
@@ -27,11 +28,6 @@ bool IsBelow(const std::string& path, const std::string& folder) {
 bool EndsWith(const std::string& text, std::string_view suffix) {
     return text.size() >= suffix.size() &&
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::string Parent(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
 }
 
 std::string Why(const std::error_code& ec) {
@@ -201,7 +197,7 @@ UninstallReport CarryOut(const UninstallPlan& plan) {
                                        "the program could have been replaced by another user");
         } else {
             platform::ProcessOptions options;
-            options.workingFolder = Parent(plan.program);
+            options.workingFolder = platform::ParentPath(plan.program);
             int code = 0;
             if (auto started = platform::RunProcess({plan.program, "/Unregister"}, code, options))
                 report.failed.emplace_back(item, Why(started));

@@ -25,6 +25,7 @@
 #include "platform/locale.hpp"
 #include "platform/locks.hpp"
 #include "platform/message_box.hpp"
+#include "platform/path.hpp"
 #include "platform/program_path.hpp"
 #include "platform/secure_startup.hpp"
 #include "platform/trusted_path.hpp"
@@ -125,11 +126,6 @@ private:
     int32_t language_;
 };
 
-std::string Folder(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 int Run(const Options& options) {
     const std::string id = mw::ApplicationId();
     mw::platform::InstanceCounter counter(mw::InstanceCounterName(id));
@@ -145,7 +141,8 @@ int Run(const Options& options) {
 
     const std::string self = mw::platform::ProgramPath();
     if (self.empty()) return kRefused;
-    const std::string logPath = Folder(self) + "/" + std::string(mw::InstallLogFile::kFileName);
+    const std::string logPath =
+        mw::platform::JoinPath(mw::platform::ParentPath(self), mw::InstallLogFile::kFileName);
     // As root only a log that nobody else could have written or planted is
     // believed: it decides what root removes.
     const bool trusted =
