@@ -194,7 +194,7 @@ int List(const std::string& path) {
                 static_cast<unsigned long long>(archive.total));
     for (std::size_t i = 0; i < archive.entries.size(); ++i) {
         const auto& e = archive.entries[i];
-        std::printf("%zu\t%d\t%llu\t%08x\t%s\t%s\n", i, e.kind,
+        std::printf("%zu\t%d\t%llu\t%08x\t%s\t%s\n", i, static_cast<int>(e.kind),
                     static_cast<unsigned long long>(e.size), e.crc, e.destination.c_str(),
                     e.source.c_str());
     }
