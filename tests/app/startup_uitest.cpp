@@ -22,17 +22,6 @@
 
 namespace {
 
-std::string Output(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        std::array<char, 256> buf;
-        while (fgets(buf.data(), buf.size(), p)) out += buf.data();
-        pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
-
 std::string Slurp(const std::string& path) {
     std::ifstream in(path);
     std::ostringstream s;
@@ -60,7 +49,7 @@ TEST(StartupOnDisplay, NonAdministratorGetsTheRightsMessageInARealWindow) {
          "effectuer l'installation."},
     };
     // A key left held by an earlier test would repeat into our window.
-    Output("xdotool keyup Return Escape 2>&1");
+    mwtest::ShellOutput("xdotool keyup Return Escape 2>&1");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lang);
         mwtest::ScratchDir dir;
@@ -86,12 +75,12 @@ TEST(StartupOnDisplay, NonAdministratorGetsTheRightsMessageInARealWindow) {
         // The window is real: the X server knows it by its title.
         std::string window;
         for (int i = 0; i < 200 && window.empty(); ++i) {
-            window = Output("xdotool search --name 'Arbolux 7' 2>/dev/null");
+            window = mwtest::ShellOutput("xdotool search --name 'Arbolux 7' 2>/dev/null");
             if (window.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         ASSERT_FALSE(window.empty()) << "no window appeared";
         window = window.substr(0, window.find('\n'));
-        EXPECT_EQ(Output("xdotool getwindowname " + window), c.title);
+        EXPECT_EQ(mwtest::ShellOutput("xdotool getwindowname " + window), c.title);
 
         const std::string shown = Slurp(dump);
         EXPECT_NE(shown.find(std::string("window\tMessageBox\t") + c.title), std::string::npos)

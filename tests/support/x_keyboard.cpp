@@ -7,9 +7,7 @@
 
 namespace mwtest {
 
-namespace {
-
-std::string Output(const std::string& command) {
+std::string ShellOutput(const std::string& command) {
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
         std::array<char, 256> buf;
@@ -20,10 +18,8 @@ std::string Output(const std::string& command) {
     return out;
 }
 
-}  // namespace
-
 std::string FocusedWindow() {
-    return Output("xdotool getwindowfocus -f 2>/dev/null");
+    return ShellOutput("xdotool getwindowfocus -f 2>/dev/null");
 }
 
 bool WaitForKeyboard(const std::string& window, std::chrono::milliseconds timeout) {

@@ -9,6 +9,10 @@
 
 namespace mwtest {
 
+// What a shell command (an xdotool query, say) prints on standard output,
+// without the line end.
+std::string ShellOutput(const std::string& command);
+
 // The X window that has the keyboard focus, as a decimal id ("" when none
 // can be read).
 std::string FocusedWindow();
