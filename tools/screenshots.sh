@@ -53,9 +53,10 @@ wait_changed() {
   done
   echo "control $2 of $1 still reads $3" >&2; return 1
 }
-# The screen around the wizard, for its pop-up menus.
+# The screen around the wizard, for its pop-up menus (the language list may
+# open above the window: it puts the current language over its box).
 shot_around() {
-  local geo; geo=$(last_record Wizard | awk -F'\t' '$1=="window"{print $4-10, $5-10, $6+20, $7+20; exit}')
+  local geo; geo=$(last_record Wizard | awk -F'\t' '$1=="window"{print $4-10, $5-40, $6+20, $7+50; exit}')
   sleep 0.3; build/bin/xshot root "$out/$1.png" $geo; echo "$out/$1.png"
 }
 # Escape until no window of the class is shown any more.

@@ -1168,8 +1168,13 @@ void CFltkDialog::OpenList(int id) {
     Fl_Widget* w = c->widget;
     const Fl_Menu_Item* start =
         c->selection >= 0 ? &menu[static_cast<std::size_t>(c->selection)] : nullptr;
-    const Fl_Menu_Item* chosen =
-        menu.front().pulldown(w->x(), w->y() + w->h(), std::max(c->dropWidth, w->w()), 0, start);
+    // With an item picked, FLTK centres that item on the rectangle given: the
+    // box itself, so that the current name lies exactly over it. Given only
+    // the box's lower edge, the item straddled that edge and left a sliver of
+    // the box showing above the list.
+    const int width = std::max(c->dropWidth, w->w());
+    const Fl_Menu_Item* chosen = start ? menu.front().pulldown(w->x(), w->y(), width, w->h(), start)
+                                       : menu.front().pulldown(w->x(), w->y() + w->h(), width, 0);
     if (!chosen) return;
     const int position = static_cast<int>(chosen - menu.data());
     if (position != c->selection) {
