@@ -30,6 +30,37 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Held open for a whole test: an X server resets whenever its last client
+// leaves.
+struct DisplayHolder {
+    Display* display = XOpenDisplay(nullptr);
+    ~DisplayHolder() {
+        if (display) XCloseDisplay(display);
+    }
+};
+
+// A dialog that holds one control, its caption made unique to this process.
+DialogTemplate OneControlLayout(const std::string& caption, int width, int height,
+                                DialogControl control) {
+    DialogTemplate layout;
+    layout.width = width;
+    layout.height = height;
+    layout.caption = caption + " " + std::to_string(getpid());
+    layout.controls.push_back(std::move(control));
+    return layout;
+}
+
+// The first widget of type T below `group`, depth first.
+template <class T>
+T* FindWidget(Fl_Group* group) {
+    for (int i = 0; i < group->children(); ++i) {
+        if (auto* found = dynamic_cast<T*>(group->child(i))) return found;
+        if (Fl_Group* g = group->child(i)->as_group())
+            if (T* found = FindWidget<T>(g)) return found;
+    }
+    return nullptr;
+}
+
 Fl_Widget* FindLabelled(Fl_Group* group, const char* label) {
     for (int i = 0; i < group->children(); ++i) {
         Fl_Widget* w = group->child(i);
@@ -78,15 +109,9 @@ void Nudge(const std::string& caption) {
 // next happens to send something (on an idle display: never).
 TEST(RealDialogModalLoop, ReturnsAsSoonAsAClickEndsTheDialog) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-    // Held open for the whole test: an X server resets whenever its last
-    // client leaves.
-    Display* holder = XOpenDisplay(nullptr);
-    if (!holder) GTEST_SKIP() << "the X display cannot be opened";
+    DisplayHolder holder;
+    if (!holder.display) GTEST_SKIP() << "the X display cannot be opened";
 
-    DialogTemplate layout;
-    layout.width = 120;
-    layout.height = 40;
-    layout.caption = "Loop test " + std::to_string(getpid());
     DialogControl go;
     go.id = 7;
     go.kind = ControlKind::PushButton;
@@ -96,7 +121,7 @@ TEST(RealDialogModalLoop, ReturnsAsSoonAsAClickEndsTheDialog) {
     go.width = 50;
     go.height = 14;
     go.text = "Go";
-    layout.controls.push_back(go);
+    const DialogTemplate layout = OneControlLayout("Loop test", 120, 40, go);
     std::unique_ptr<Dialog> dialog = FltkToolkit().CreateDialog(layout, nullptr, nullptr);
     ASSERT_NE(dialog, nullptr);
     dialog->SetHandler([&](const ControlEvent& event) {
@@ -122,29 +147,15 @@ TEST(RealDialogModalLoop, ReturnsAsSoonAsAClickEndsTheDialog) {
     EXPECT_EQ(result, 7);
     EXPECT_FALSE(nudged) << "the loop went on waiting after its dialog had ended";
     dialog.reset();
-    XCloseDisplay(holder);
-}
-
-Fl_Tree* FindTree(Fl_Group* group) {
-    for (int i = 0; i < group->children(); ++i) {
-        if (auto* tree = dynamic_cast<Fl_Tree*>(group->child(i))) return tree;
-        if (Fl_Group* g = group->child(i)->as_group())
-            if (Fl_Tree* found = FindTree(g)) return found;
-    }
-    return nullptr;
 }
 
 // An item selected before the window is shown (the folder chooser's start
 // folder, deep in a long list) is in view once the window is up.
 TEST(RealDialogTree, TheSelectionMadeBeforeShowingIsScrolledIntoView) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-    Display* holder = XOpenDisplay(nullptr);
-    if (!holder) GTEST_SKIP() << "the X display cannot be opened";
+    DisplayHolder holder;
+    if (!holder.display) GTEST_SKIP() << "the X display cannot be opened";
 
-    DialogTemplate layout;
-    layout.width = 160;
-    layout.height = 120;
-    layout.caption = "Tree test " + std::to_string(getpid());
     DialogControl tree;
     tree.id = 9;
     tree.kind = ControlKind::Tree;
@@ -153,7 +164,7 @@ TEST(RealDialogTree, TheSelectionMadeBeforeShowingIsScrolledIntoView) {
     tree.y = 5;
     tree.width = 150;
     tree.height = 80;
-    layout.controls.push_back(tree);
+    const DialogTemplate layout = OneControlLayout("Tree test", 160, 120, tree);
     std::unique_ptr<Dialog> dialog = FltkToolkit().CreateDialog(layout, nullptr, nullptr);
     ASSERT_NE(dialog, nullptr);
     TreeItem target = kTreeRoot;
@@ -166,36 +177,22 @@ TEST(RealDialogTree, TheSelectionMadeBeforeShowingIsScrolledIntoView) {
     dialog->ShowDialog(true);
     Fl::check();
 
-    Fl_Tree* shown = FindTree(Fl::first_window());
+    Fl_Tree* shown = FindWidget<Fl_Tree>(Fl::first_window());
     ASSERT_NE(shown, nullptr);
     Fl_Tree_Item* selected = shown->first_selected_item();
     ASSERT_NE(selected, nullptr);
     EXPECT_STREQ(selected->label(), "folder 47");
     EXPECT_TRUE(shown->displayed(selected)) << "the selected item is scrolled out of view";
     dialog.reset();
-    XCloseDisplay(holder);
-}
-
-Fl_Text_Display* FindPanel(Fl_Group* group) {
-    for (int i = 0; i < group->children(); ++i) {
-        if (auto* panel = dynamic_cast<Fl_Text_Display*>(group->child(i))) return panel;
-        if (Fl_Group* g = group->child(i)->as_group())
-            if (Fl_Text_Display* found = FindPanel(g)) return found;
-    }
-    return nullptr;
 }
 
 // A line longer than a read-only log panel is wide is shown whole, down to
 // its last character, inside the panel (the installation log's folders).
 TEST(RealDialogLog, ALongLineIsNotCutOffAtThePanelsEdge) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display";
-    Display* holder = XOpenDisplay(nullptr);
-    if (!holder) GTEST_SKIP() << "the X display cannot be opened";
+    DisplayHolder holder;
+    if (!holder.display) GTEST_SKIP() << "the X display cannot be opened";
 
-    DialogTemplate layout;
-    layout.width = 160;
-    layout.height = 80;
-    layout.caption = "Log test " + std::to_string(getpid());
     DialogControl log;
     log.id = 4;
     log.kind = ControlKind::Edit;
@@ -204,7 +201,7 @@ TEST(RealDialogLog, ALongLineIsNotCutOffAtThePanelsEdge) {
     log.y = 5;
     log.width = 150;
     log.height = 60;
-    layout.controls.push_back(log);
+    const DialogTemplate layout = OneControlLayout("Log test", 160, 80, log);
     std::unique_ptr<Dialog> dialog = FltkToolkit().CreateDialog(layout, nullptr, nullptr);
     ASSERT_NE(dialog, nullptr);
     const std::string line =
@@ -216,14 +213,13 @@ TEST(RealDialogLog, ALongLineIsNotCutOffAtThePanelsEdge) {
     dialog->ShowDialog(true);
     Fl::check();
 
-    Fl_Text_Display* panel = FindPanel(Fl::first_window());
+    Fl_Text_Display* panel = FindWidget<Fl_Text_Display>(Fl::first_window());
     ASSERT_NE(panel, nullptr);
     int x = 0, y = 0;
     ASSERT_NE(panel->position_to_xy(static_cast<int>(line.size()) - 1, &x, &y), 0)
         << "the line's end is not in view";
     EXPECT_LT(x, panel->x() + panel->w()) << "the line's end is cut off";
     dialog.reset();
-    XCloseDisplay(holder);
 }
 
 }  // namespace
