@@ -40,6 +40,13 @@ const DialogBase::Tree* DialogBase::FindTree(int id) const {
     return it == trees_.end() ? nullptr : &it->second;
 }
 
+const DialogBase::TreeNode* DialogBase::FindTreeNode(int id, TreeItem item) const {
+    const Tree* tree = FindTree(id);
+    if (!tree) return nullptr;
+    auto it = tree->nodes.find(item);
+    return it == tree->nodes.end() ? nullptr : &it->second;
+}
+
 TreeItem DialogBase::InsertTreeItem(int id, TreeItem parent, const std::string& text,
                                     bool hasChildren) {
     Tree* tree = FindTree(id);
@@ -73,10 +80,8 @@ TreeItem DialogBase::TreeParent(int id, TreeItem item) const {
 }
 
 std::string DialogBase::TreeItemText(int id, TreeItem item) const {
-    const Tree* tree = FindTree(id);
-    if (!tree) return {};
-    auto it = tree->nodes.find(item);
-    return it == tree->nodes.end() ? std::string() : it->second.text;
+    const TreeNode* node = FindTreeNode(id, item);
+    return node ? node->text : std::string();
 }
 
 void DialogBase::DeleteTreeChildren(int id, TreeItem parent) {
@@ -107,10 +112,8 @@ void DialogBase::ExpandTreeItem(int id, TreeItem item, bool expanded) {
 }
 
 bool DialogBase::IsTreeItemExpanded(int id, TreeItem item) const {
-    const Tree* tree = FindTree(id);
-    if (!tree) return false;
-    auto it = tree->nodes.find(item);
-    return it != tree->nodes.end() && it->second.expanded;
+    const TreeNode* node = FindTreeNode(id, item);
+    return node && node->expanded;
 }
 
 void DialogBase::SelectTreeItem(int id, TreeItem item) {
@@ -126,15 +129,12 @@ TreeItem DialogBase::SelectedTreeItem(int id) const {
 }
 
 bool DialogBase::HasTreeItem(int id, TreeItem item) const {
-    const Tree* tree = FindTree(id);
-    return tree && tree->nodes.contains(item);
+    return FindTreeNode(id, item) != nullptr;
 }
 
 bool DialogBase::TreeItemHasChildren(int id, TreeItem item) const {
-    const Tree* tree = FindTree(id);
-    if (!tree) return false;
-    auto it = tree->nodes.find(item);
-    return it != tree->nodes.end() && it->second.hasChildren;
+    const TreeNode* node = FindTreeNode(id, item);
+    return node && node->hasChildren;
 }
 
 void DialogBase::NoteTreeSelection(int id, TreeItem item) {

@@ -86,6 +86,7 @@ private:
     };
     Tree* FindTree(int id);
     const Tree* FindTree(int id) const;
+    const TreeNode* FindTreeNode(int id, TreeItem item) const;
     std::map<int, Tree> trees_;
 };
 
